@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need, from Debian's packages, when it
+# is missing. Needs root (or sudo) for apt-get. Under CI=true a package that
+# cannot be installed fails the run.
+set -euo pipefail
+packages=(
+  cmake g++ make python3 libgtest-dev libgmock-dev clang libclang-rt-14-dev clang-format
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
+  binutils-mingw-w64-x86-64 wine64 xvfb xdotool imagemagick hylafax-server ghostscript
+)
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+echo "installing: ${missing[*]}"
+sudo=
+if [ "$(id -u)" -ne 0 ]; then sudo=sudo; fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
