@@ -1,0 +1,33 @@
+// Prepared answers for the monitor's two forms on POSIX, where the setup
+// dialog HSETUP and the fax-number dialog CALLNUM are terminal forms.
+//
+// A spooler host (or a test) answers a form in advance by setting its
+// environment variable before the monitor shows it:
+//   QUOR_ANSWER_HSETUP   answers the setup form
+//   QUOR_ANSWER_CALLNUM  answers the fax-number form
+// The value "cancel" cancels the form (as Escape or the close box would).
+// Any other value is a list of lines "ID=text" separated by "\n", where ID is
+// a control id of the form:
+//   HSETUP:  1000 server address, 1002 user, 1003 password, 1004 e-mail,
+//            1009 default attempts
+//   CALLNUM: 1000 fax number, 1002 attempts, 1003 note
+// and the form is then confirmed (OK / "Send Fax"). Each text goes through the
+// same filters and limits as typed input: characters the control refuses are
+// dropped (attempts and fax number take digits only) and texts are cut at the
+// control's limit (attempts 1 digit, fax number 14, other texts 127
+// characters). Controls not named keep their initial text (the attempts
+// fields start with the current attempts setting, the others empty). Lines
+// without "=" or with an unknown id are ignored. The form prints what it
+// answered on standard error.
+//
+// Without a prepared answer the form reads the terminal (/dev/tty); with no
+// terminal, or at end of input or Escape, it is cancelled.
+#pragma once
+
+namespace quor {
+
+inline constexpr char kSetupAnswerVariable[] = "QUOR_ANSWER_HSETUP";
+inline constexpr char kFaxNumberAnswerVariable[] = "QUOR_ANSWER_CALLNUM";
+inline constexpr char kCancelAnswer[] = "cancel";
+
+}  // namespace quor
