@@ -1,0 +1,21 @@
+// The library's one export.
+#include "telvor/sendfax.h"
+
+#include "platform.h"
+#include "session.h"
+
+extern "C" int32_t sendfax(const char* server_ip, const char* user, const char* password,
+                           const char* fax_number, const char* mail, const char* info,
+                           const char* filename, int32_t maxdials) {
+  telvor::client::SendRequest request;
+  request.server_ip = server_ip;
+  request.user = user;
+  request.password = password;
+  request.fax_number = fax_number;
+  request.mail = mail;
+  request.info = info;
+  request.filename = filename;
+  request.maxdials = maxdials;
+  return telvor::client::RunSendFax(telvor::client::SystemPlatform(), request,
+                                    telvor::client::kTimeLimitMs);
+}

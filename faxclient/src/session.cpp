@@ -1,0 +1,364 @@
+#include "session.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "protocol.h"
+
+namespace telvor::client {
+namespace {
+
+constexpr const char* modem = "ttyS0";
+constexpr std::uint16_t server_port = 4559;
+
+constexpr const char* login_commands[] = {"USER ", "PASS ", "TYPE I", "PASV", "STOT"};
+constexpr std::size_t kUserCommand = 0;
+constexpr std::size_t kPasswordCommand = 1;
+constexpr std::size_t kPassiveCommand = 3;
+constexpr std::size_t kStoreCommand = 4;
+
+// What a job line carries behind its command text.
+enum class JobValue { kNone, kFaxNumber, kMail, kModem, kUser, kDocument, kInfo, kMaxDials };
+
+struct JobCommand {
+  const char* command;
+  JobValue value;
+};
+
+constexpr JobCommand job_commands[] = {
+    {"JNEW", JobValue::kNone},
+    {"FORM PS", JobValue::kNone},
+    {"TZONE LOCAL", JobValue::kNone},
+    {"JPARM DIALSTRING ", JobValue::kFaxNumber},
+    {"JPARM NOTIFYADDR ", JobValue::kMail},
+    {"JPARM MODEM ", JobValue::kModem},
+    {"JPARM FROMUSER ", JobValue::kUser},
+    {"JPARM LASTTIME 000259", JobValue::kNone},
+    {"JPARM MAXDIALS 1", JobValue::kNone},
+    {"JPARM MAXTRIES 5", JobValue::kNone},
+    {"JPARM SCHEDPRI 127", JobValue::kNone},
+    {"JPARM VRES 196", JobValue::kNone},
+    {"JPARM PAGEWIDTH 209", JobValue::kNone},
+    {"JPARM PAGELENGTH 296", JobValue::kNone},
+    {"JPARM NOTIFY DONE+REQUEUE", JobValue::kNone},
+    {"JPARM PAGECHOP none", JobValue::kNone},
+    {"JPARM CHOPTHRESHOLD 3", JobValue::kNone},
+    {"JPARM DOCUMENT ", JobValue::kDocument},
+    {"JPARM JOBINFO ", JobValue::kInfo},
+    {"JPARM MAXDIALS ", JobValue::kMaxDials},
+    {"JSUBM", JobValue::kNone},
+};
+
+constexpr std::size_t LongestCommand() {
+  std::size_t longest = 0;
+  for (const char* command : login_commands) {
+    longest = std::max(longest, std::char_traits<char>::length(command));
+  }
+  for (const JobCommand& entry : job_commands) {
+    longest = std::max(longest, std::char_traits<char>::length(entry.command));
+  }
+  return longest;
+}
+
+// A line holds the longest command, the longest value it may carry, the line
+// end and a terminator. Server file names are shorter than arguments.
+static_assert(kMaxServerFileName <= kMaxArgumentLength);
+constexpr std::size_t kLineCapacity = LongestCommand() + kMaxArgumentLength + sizeof "\n";
+
+// Log texts.
+constexpr char kLogStart[] = "sendfax log start - debug mode\n";
+constexpr char kLogModem[] = "modem: %s\n";
+constexpr char kLogServerPort[] = "server ip port: %d\n";
+constexpr char kLogServerIp[] = "server ip: %s\n";
+constexpr char kLogUser[] = "user: %s\n";
+constexpr char kLogPassword[] = "password: %s\n";
+constexpr char kLogFaxNumber[] = "fax number to: %s\n";
+constexpr char kLogMail[] = "mail: %s\n";
+constexpr char kLogInfo[] = "info: %s\n";
+constexpr char kLogFilename[] = "filename: %s\n";
+constexpr char kLogMaxDials[] = "maxdials: %d\n";
+constexpr char kLogInvalidParam[] = "\ninvalid param size\n";
+constexpr char kLogParamOk[] = "\nparam size - ok\n";
+constexpr char kLogStartupError[] = "error WSAstarup \n";
+constexpr char kLogStartupOk[] = "WSAstarup - ok\n";
+constexpr char kLogConnectError[] = "connect error %d\n";
+constexpr char kLogConnectOk[] = "connect - ok\n";
+constexpr char kLogSend[] = "send-->%s\n";
+constexpr char kLogRecv[] = "recv<--%s\n";
+constexpr char kLogPassive[] = "passiv-ip:%s\npassiv-port:%i\n";
+constexpr char kLogDataConnectError[] = "data connect error %d\n";
+constexpr char kLogDataConnectOk[] = "data connect - ok\n";
+constexpr char kLogOpenError[] = "open ps file - error\n";
+constexpr char kLogOpenOk[] = "open ps file - ok\n";
+constexpr char kLogNotPostScript[] = "ps file - NOT postscript format!!!\n";
+constexpr char kLogPostScriptOk[] = "ps file - postscript format ok\n";
+constexpr char kLogSentBlocks[] = "send data - %lld blocks, %d B\n";
+constexpr char kLogSentBytes[] = "send data - %d B\n";
+constexpr char kLogServerFile[] = "server tmp file: %s\n";
+constexpr char kLogServerFileError[] = "server tmp file - error\n";
+constexpr char kLogRecvTimeout[] = "recv - timeout\n";
+constexpr char kLogSendTimeout[] = "send - timeout\n";
+constexpr char kLogDataSendTimeout[] = "send data - timeout\n";
+
+const char* OrEmpty(const char* text) { return text != nullptr ? text : ""; }
+
+class Call {
+ public:
+  Call(Platform& platform, const SendRequest& request, int time_limit_ms)
+      : platform_(platform), request_(request), time_limit_ms_(time_limit_ms) {}
+
+  std::int32_t Run();
+
+ private:
+  void WriteHeader();
+  bool ArgumentsAcceptable() const;
+  // Sends one command line and logs it; false when the server took none of
+  // it within the time limit.
+  bool SendLine(const char* command, const char* value);
+  // Reads and logs one whole reply; false when it did not end in time.
+  bool ReadReply();
+  // Sends the document from `start` on; false on a time-out.
+  bool Upload(long start);
+  const char* JobValueText(JobValue value) const;
+  // Releases what is open, in the order log, data connection, document,
+  // control connection, sockets library, and returns `result`.
+  std::int32_t Finish(std::int32_t result);
+
+  Platform& platform_;
+  const SendRequest& request_;
+  const int time_limit_ms_;
+
+  std::FILE* log_ = nullptr;
+  bool started_ = false;
+  SocketHandle control_ = kNoSocket;
+  SocketHandle data_ = kNoSocket;
+  std::FILE* document_ = nullptr;
+
+  ReplyReader reply_buffer;
+  char line_buffer[kLineCapacity] = {};
+  char block_buffer[kBlockSize] = {};
+  PassiveAddress passive_address;
+  std::uint16_t passive_port = 0;
+  char server_file_name[kMaxServerFileName + 1] = {};
+  char maxdials_text[2] = {};
+  int last_send_count_ = 0;  // what the latest send reported, for the upload's log line
+};
+
+std::int32_t Call::Run() {
+  log_ = platform_.OpenLog();
+  if (log_ == nullptr) return kLogNotOpened;
+  WriteHeader();
+  if (!ArgumentsAcceptable()) {
+    std::fputs(kLogInvalidParam, log_);
+    return Finish(kInvalidArgument);
+  }
+  std::fputs(kLogParamOk, log_);
+  maxdials_text[0] = static_cast<char>('0' + ClampMaxDials(request_.maxdials));
+
+  if (!platform_.Startup()) {
+    std::fputs(kLogStartupError, log_);
+    return Finish(kStartupFailed);
+  }
+  started_ = true;
+  std::fputs(kLogStartupOk, log_);
+
+  control_ = platform_.CreateSocket();
+  if (control_ == kNoSocket) return Finish(kNoControlSocket);
+  if (!platform_.Connect(control_, OrEmpty(request_.server_ip), server_port, time_limit_ms_)) {
+    std::fprintf(log_, kLogConnectError, platform_.LastError());
+    return Finish(kConnectFailed);
+  }
+  std::fputs(kLogConnectOk, log_);
+
+  if (!ReadReply()) return Finish(kServerTimedOut);  // greeting
+  for (std::size_t i = 0; i < std::size(login_commands); ++i) {
+    const char* value = i == kUserCommand       ? OrEmpty(request_.user)
+                        : i == kPasswordCommand ? OrEmpty(request_.password)
+                                                : "";
+    if (!SendLine(login_commands[i], value)) return Finish(kServerTimedOut);
+    if (i == kStoreCommand) {
+      // The server answers "STOT" once the data connection opens; that reply
+      // is read after the upload.
+      std::fprintf(log_, kLogRecv, "");
+      continue;
+    }
+    if (!ReadReply()) return Finish(kServerTimedOut);
+    if (i == kPassiveCommand) {
+      passive_address = PassiveAddress{};
+      parse_passive_reply(passive_address, passive_port, reply_buffer.TextView());
+      std::fprintf(log_, kLogPassive, passive_address.text, static_cast<int>(passive_port));
+    }
+  }
+
+  data_ = platform_.CreateSocket();
+  if (data_ == kNoSocket) return Finish(kNoDataSocket);
+  if (!platform_.Connect(data_, passive_address.text, passive_port, time_limit_ms_)) {
+    std::fprintf(log_, kLogDataConnectError, platform_.LastError());
+    return Finish(kDataConnectFailed);
+  }
+  std::fputs(kLogDataConnectOk, log_);
+
+  document_ = std::fopen(OrEmpty(request_.filename), "rb");
+  if (document_ == nullptr) {
+    std::fputs(kLogOpenError, log_);
+    return Finish(kFileNotOpened);
+  }
+  std::fputs(kLogOpenOk, log_);
+  const std::size_t head = std::fread(block_buffer, 1, sizeof block_buffer, document_);
+  const int start = FindPostScriptMarker(block_buffer, head);
+  if (start < 0) {
+    std::fputs(kLogNotPostScript, log_);
+    return Finish(kNotPostScript);
+  }
+  std::fputs(kLogPostScriptOk, log_);
+  if (!Upload(start)) return Finish(kServerTimedOut);
+  platform_.CloseSocket(data_);  // the close ends the upload
+  data_ = kNoSocket;
+  std::fclose(document_);
+  document_ = nullptr;
+
+  // Two replies follow the upload; the second names the stored file.
+  if (!ReadReply() || !ReadReply()) return Finish(kServerTimedOut);
+  if (!ExtractServerFileName(reply_buffer.TextView(), server_file_name)) {
+    // Without the name there is no document, so no job is created.
+    std::fputs(kLogServerFileError, log_);
+    return Finish(kNoServerFileName);
+  }
+  std::fprintf(log_, kLogServerFile, server_file_name);
+
+  for (const JobCommand& entry : job_commands) {
+    if (!SendLine(entry.command, JobValueText(entry.value)) || !ReadReply()) {
+      return Finish(kServerTimedOut);
+    }
+  }
+  return Finish(kSent);
+}
+
+void Call::WriteHeader() {
+  std::fputs(kLogStart, log_);
+  std::fprintf(log_, kLogModem, modem);
+  std::fprintf(log_, kLogServerPort, static_cast<int>(server_port));
+  std::fprintf(log_, kLogServerIp, OrEmpty(request_.server_ip));
+  std::fprintf(log_, kLogUser, OrEmpty(request_.user));
+  std::fprintf(log_, kLogPassword, OrEmpty(request_.password));
+  std::fprintf(log_, kLogFaxNumber, OrEmpty(request_.fax_number));
+  std::fprintf(log_, kLogMail, OrEmpty(request_.mail));
+  std::fprintf(log_, kLogInfo, OrEmpty(request_.info));
+  std::fprintf(log_, kLogFilename, OrEmpty(request_.filename));
+  std::fprintf(log_, kLogMaxDials, static_cast<int>(request_.maxdials));
+}
+
+bool Call::ArgumentsAcceptable() const {
+  for (const char* argument : {request_.user, request_.password, request_.fax_number, request_.mail,
+                               modem, request_.info}) {
+    if (!ArgumentAcceptable(OrEmpty(argument))) return false;
+  }
+  return true;
+}
+
+bool Call::SendLine(const char* command, const char* value) {
+  std::memset(line_buffer, 0, sizeof line_buffer);
+  const int length = std::snprintf(line_buffer, sizeof line_buffer, "%s%s\n", command, value);
+  const std::size_t size =
+      std::min(static_cast<std::size_t>(std::max(length, 0)), sizeof line_buffer - 1);
+  const IoStatus status = platform_.SendAll(control_, line_buffer, size, time_limit_ms_);
+  last_send_count_ = status == IoStatus::kOk ? static_cast<int>(size) : -1;
+  std::fprintf(log_, kLogSend, line_buffer);
+  if (status == IoStatus::kTimeout) {
+    std::fputs(kLogSendTimeout, log_);
+    return false;
+  }
+  return true;
+}
+
+bool Call::ReadReply() {
+  reply_buffer.BeginReply();
+  const std::int64_t deadline = platform_.NowMs() + time_limit_ms_;
+  while (!reply_buffer.Advance()) {
+    const std::int64_t remaining = deadline - platform_.NowMs();
+    std::size_t received = 0;
+    const IoStatus status =
+        remaining <= 0 ? IoStatus::kTimeout
+                       : platform_.Receive(control_, reply_buffer.ReceiveSpace(), kReceiveChunk,
+                                           static_cast<int>(remaining), &received);
+    if (status == IoStatus::kTimeout) {
+      std::fputs(kLogRecvTimeout, log_);
+      return false;
+    }
+    // A closed or failed connection ends the reply with what has arrived.
+    if (status != IoStatus::kOk) break;
+    reply_buffer.Received(received);
+  }
+  std::fprintf(log_, kLogRecv, reply_buffer.Text());
+  return true;
+}
+
+bool Call::Upload(long start) {
+  std::fseek(document_, start, SEEK_SET);
+  long long blocks = 0;
+  std::size_t remaining_bytes = 0;
+  for (;;) {
+    const std::size_t got = std::fread(block_buffer, 1, sizeof block_buffer, document_);
+    if (got < sizeof block_buffer) {
+      remaining_bytes = got;
+      break;
+    }
+    const IoStatus status = platform_.SendAll(data_, block_buffer, got, time_limit_ms_);
+    if (status == IoStatus::kTimeout) {
+      std::fputs(kLogDataSendTimeout, log_);
+      return false;
+    }
+    last_send_count_ = status == IoStatus::kOk ? static_cast<int>(got) : -1;
+    ++blocks;
+  }
+  std::fprintf(log_, kLogSentBlocks, blocks, last_send_count_);
+  for (std::size_t i = 0; i < remaining_bytes; ++i) {
+    if (platform_.SendAll(data_, block_buffer + i, 1, time_limit_ms_) == IoStatus::kTimeout) {
+      std::fputs(kLogDataSendTimeout, log_);
+      return false;
+    }
+  }
+  std::fprintf(log_, kLogSentBytes, static_cast<int>(remaining_bytes));
+  return true;
+}
+
+const char* Call::JobValueText(JobValue value) const {
+  switch (value) {
+    case JobValue::kFaxNumber:
+      return OrEmpty(request_.fax_number);
+    case JobValue::kMail:
+      return OrEmpty(request_.mail);
+    case JobValue::kModem:
+      return modem;
+    case JobValue::kUser:
+      return OrEmpty(request_.user);
+    case JobValue::kDocument:
+      return server_file_name;
+    case JobValue::kInfo:
+      return OrEmpty(request_.info);
+    case JobValue::kMaxDials:
+      return maxdials_text;
+    case JobValue::kNone:
+      break;
+  }
+  return "";
+}
+
+std::int32_t Call::Finish(std::int32_t result) {
+  if (log_ != nullptr) std::fclose(log_);
+  if (data_ != kNoSocket) platform_.CloseSocket(data_);
+  if (document_ != nullptr) std::fclose(document_);
+  if (control_ != kNoSocket) platform_.CloseSocket(control_);
+  if (started_) platform_.Cleanup();
+  return result;
+}
+
+}  // namespace
+
+std::int32_t RunSendFax(Platform& platform, const SendRequest& request, int time_limit_ms) {
+  Call call(platform, request, time_limit_ms);
+  return call.Run();
+}
+
+}  // namespace telvor::client

@@ -1,0 +1,167 @@
+#include "protocol.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace telvor::client {
+namespace {
+
+// Feeds `pieces` as successive receives and collects every complete reply.
+std::vector<std::string> Frame(const std::vector<std::string>& pieces) {
+  ReplyReader reader;
+  std::vector<std::string> replies;
+  reader.BeginReply();
+  for (const std::string& piece : pieces) {
+    for (std::size_t at = 0; at < piece.size(); at += kReceiveChunk) {
+      const std::string chunk = piece.substr(at, kReceiveChunk);
+      std::memcpy(reader.ReceiveSpace(), chunk.data(), chunk.size());
+      reader.Received(chunk.size());
+      while (reader.Advance()) {
+        replies.emplace_back(reader.TextView());
+        reader.BeginReply();
+      }
+    }
+  }
+  return replies;
+}
+
+TEST(ReplyReader, EndsAReplyAtItsLineEndWhateverTheSegments) {
+  using Replies = std::vector<std::string>;
+  EXPECT_EQ(Frame({"200 Ok.\r\n"}), Replies({"200 Ok.\r\n"}));
+  EXPECT_EQ(Frame({"200 Ok.\n"}), Replies({"200 Ok.\n"}));
+  EXPECT_EQ(Frame({"2", "00 O", "k.\r", "\n"}), Replies({"200 Ok.\r\n"}));
+  EXPECT_EQ(Frame({"200 Ok."}), Replies{});  // no line end yet: not complete
+
+  // The two replies after an upload, arriving in one segment.
+  const std::string both =
+      "150 FILE: /tmp/doc7.ps (Opening new data connection).\r\n"
+      "226 Transfer complete (FILE: /tmp/doc7.ps).\r\n";
+  EXPECT_EQ(Frame({both}), Replies({"150 FILE: /tmp/doc7.ps (Opening new data connection).\r\n",
+                                    "226 Transfer complete (FILE: /tmp/doc7.ps).\r\n"}));
+}
+
+TEST(ReplyReader, MultiLineReplyRunsToTheLineWithItsCodeAndABlank) {
+  using Replies = std::vector<std::string>;
+  const std::string greeting =
+      "220-hylafax.example.com server ready.\r\n"
+      "220-Second line\r\n"
+      "230 not the end: another code\r\n"
+      "220-\r\n"
+      "220 End of greeting.\r\n";
+  EXPECT_EQ(Frame({greeting, "331 Password required for alice.\r\n"}),
+            Replies({greeting, "331 Password required for alice.\r\n"}));
+  // A final line of the code alone also closes.
+  EXPECT_EQ(Frame({"211-Status\n", "211\n", "200 Ok.\n"}),
+            Replies({"211-Status\n211\n", "200 Ok.\n"}));
+  // Lines without a code are replies of their own.
+  EXPECT_EQ(Frame({"hello\nworld\n"}), Replies({"hello\n", "world\n"}));
+}
+
+TEST(ReplyReader, BoundsTheTextButKeepsTheFraming) {
+  const std::string long_line = "500 " + std::string(3000, 'x') + "\r\n";
+  const auto replies = Frame({long_line + "200 Next.\r\n"});
+  ASSERT_EQ(replies.size(), 2u);
+  EXPECT_EQ(replies[0], long_line.substr(0, kReplyTextCapacity));
+  EXPECT_EQ(replies[1], "200 Next.\r\n");
+
+  // A zero byte ends the text, not the reply.
+  const char zero_inside[] = "200 A\0B\r\n250 C\r\n";
+  const auto with_zero = Frame({std::string(zero_inside, sizeof zero_inside - 1)});
+  ASSERT_EQ(with_zero.size(), 2u);
+  EXPECT_EQ(with_zero[0], "200 A");
+  EXPECT_EQ(with_zero[1], "250 C\r\n");
+}
+
+TEST(PassiveReply, ReadsAddressAndPort) {
+  struct Case {
+    const char* reply;
+    const char* address;
+    std::uint16_t port;
+  };
+  const Case cases[] = {
+      {"227 Entering Passive Mode (192,168,1,10,17,208)", "192.168.1.10", 4560},
+      {"227 (192,168,1,10,0,80)", "192.168.1.10", 80},
+      {"227 (10,0,0,1,0,21)", "10.0.0.1", 21},
+      {"227 Entering Passive Mode (127,0,3,1,255,255).\r\n", "127.0.3.1", 65535},
+      // Fewer than five commas: no port; no closing parenthesis: e * 256.
+      {"227 (10,0,0,1,4)", "10.0.0.1", 0},
+      {"227 (10,0,0,1,4,7", "10.0.0.1", 1024},
+      // Whatever follows the closing parenthesis is prose.
+      {"227 (10,0,0,1,1,2) 99)", "10.0.0.1", 258},
+      // Other characters keep their place and end the address text there.
+      {"227 (10,0,x,1,0,21)", "10.0.", 21},
+      // Numbers of more than three digits: no endpoint.
+      {"227 (1000,0,0,1,0,21)", "", 0},
+      {"227 (10,0,0,1,0,2100)", "", 0},
+      {"227 (10,0,0,1,0021,1)", "", 0},
+      // An address that would outgrow its 15 characters: no endpoint.
+      {"227 (127,  000,000,001,0,21)", "", 0},
+      {"227 Entering Passive Mode", "", 0},
+  };
+  for (const Case& c : cases) {
+    PassiveAddress address;
+    std::uint16_t port = 0;
+    parse_passive_reply(address, port, c.reply);
+    EXPECT_STREQ(address.text, c.address) << c.reply;
+    EXPECT_EQ(port, c.port) << c.reply;
+  }
+}
+
+TEST(ServerFileName, TakenWholeFromFileTagToPsOrRefused) {
+  char name[kMaxServerFileName + 1];
+  EXPECT_TRUE(ExtractServerFileName("226 Transfer complete (FILE: /tmp/doc12.ps).\r\n", name));
+  EXPECT_STREQ(name, "/tmp/doc12.ps");
+
+  const std::string longest = "/var/spool/" + std::string(255 - 14, 'd') + ".ps";
+  ASSERT_EQ(longest.size(), 255u);
+  EXPECT_TRUE(ExtractServerFileName("226 (FILE: " + longest + ").", name));
+  EXPECT_EQ(std::string(name), longest);
+  EXPECT_FALSE(ExtractServerFileName("226 (FILE: x" + longest + ").", name));
+  EXPECT_STREQ(name, "");
+
+  EXPECT_FALSE(ExtractServerFileName("226 Transfer complete.\r\n", name));
+  EXPECT_FALSE(ExtractServerFileName("226 Transfer complete (FILE: /tmp/doc1).\r\n", name));
+  EXPECT_FALSE(ExtractServerFileName("226 doc.ps stored (FILE: /tmp/doc1)\r\n", name));
+  EXPECT_FALSE(ExtractServerFileName("226 (FILE: /tmp/doc1\r\n226 x.ps)\r\n", name));
+}
+
+TEST(Arguments, LengthUpTo256AndNoLineEnds) {
+  EXPECT_TRUE(ArgumentAcceptable(""));
+  EXPECT_TRUE(ArgumentAcceptable(std::string(256, 'a')));
+  EXPECT_FALSE(ArgumentAcceptable(std::string(257, 'a')));
+  EXPECT_FALSE(ArgumentAcceptable("5551234\r\nJSUBM"));
+  EXPECT_FALSE(ArgumentAcceptable("a\nb"));
+  EXPECT_FALSE(ArgumentAcceptable("a\r"));
+}
+
+TEST(MaxDials, ClampedToOneThroughNine) {
+  EXPECT_EQ(ClampMaxDials(INT_MIN), 1);
+  EXPECT_EQ(ClampMaxDials(-5), 1);
+  EXPECT_EQ(ClampMaxDials(0), 1);
+  EXPECT_EQ(ClampMaxDials(1), 1);
+  EXPECT_EQ(ClampMaxDials(9), 9);
+  EXPECT_EQ(ClampMaxDials(10), 9);
+  EXPECT_EQ(ClampMaxDials(INT_MAX), 9);
+}
+
+TEST(PostScriptMarker, FoundWithinTheFirstTextOfTheBlock) {
+  char block[512];
+  std::memset(block, ' ', sizeof block);
+  std::memcpy(block + 508, "%!PS", 4);
+  EXPECT_EQ(FindPostScriptMarker(block, sizeof block), 508);
+  std::memset(block, ' ', sizeof block);
+  std::memcpy(block + 509, "%!P", 3);  // the rest lies beyond the block
+  EXPECT_EQ(FindPostScriptMarker(block, sizeof block), -1);
+  std::memcpy(block + 100, "%!PS", 4);
+  block[99] = '\0';  // a zero byte ahead hides it
+  EXPECT_EQ(FindPostScriptMarker(block, sizeof block), -1);
+  EXPECT_EQ(FindPostScriptMarker("%!PS-Adobe-3.0", 14), 0);
+  EXPECT_EQ(FindPostScriptMarker("", 0), -1);
+}
+
+}  // namespace
+}  // namespace telvor::client
