@@ -1,0 +1,61 @@
+// The progress window: the modal dialog PBDIALOG on a thread of its own, and
+// an animation thread that moves its bar and changes its colour.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "operations.h"
+
+namespace telvor::installer {
+
+// The progress bar, set when the dialog opens, before the animation starts.
+extern Handle ProgressBarHandle;
+// The animation thread, published when the dialog opens; null until then and
+// when the thread cannot be created. The installation pauses and resumes it.
+extern std::atomic<Handle> AnimationThreadHandle;
+
+constexpr std::uint32_t kWmInitDialog = 0x0110;
+constexpr std::uint32_t kWmCommand = 0x0111;
+constexpr std::uintptr_t kIdOk = 1;
+constexpr std::uintptr_t kIdCancel = 2;
+constexpr std::uint32_t kPbmSetPos = 0x0402;
+constexpr std::uint32_t kPbmSetBarColor = 0x0409;
+// INITCOMMONCONTROLSEX class flag of the progress bar.
+constexpr std::uint32_t kIccProgressClass = 0x20;
+
+// One step of the animation: the bar position it sets and, on steps that are
+// not multiples of 5, the colour (COLORREF 0x00BBGGRR) it sets.
+struct AnimationFrame {
+  std::int32_t position;
+  bool sets_colour;
+  std::uint32_t colour;
+};
+
+constexpr std::uint32_t kAnimationStartColour = 0x00FF0000;
+constexpr std::uint32_t kAnimationStepMs = 200;
+
+AnimationFrame AnimationFrameAt(std::int32_t step);
+// 0 to 98, then 0 again.
+std::int32_t NextAnimationStep(std::int32_t step);
+
+// The window thread's work; its exit code: 0 when the dialog ended, 1 when
+// it could not be shown.
+std::uint32_t ProgressWindowThread(InstallerOperations& ops);
+
+// The dialog procedure of PBDIALOG.
+std::intptr_t ProgressDialogProc(InstallerOperations& ops, Handle dialog, std::uint32_t message,
+                                 std::uintptr_t wparam, std::intptr_t lparam);
+
+// The animation thread: StartAnimation, then AnimateStep for ever.
+[[noreturn]] void ProgressAnimationThread(InstallerOperations& ops);
+void StartAnimation(InstallerOperations& ops);
+// Waits one step's time, shows `step` and returns the next step.
+std::int32_t AnimateStep(InstallerOperations& ops, std::int32_t step);
+
+// The installation's pause and resume; nothing while no animation thread is
+// published.
+void PauseAnimation(InstallerOperations& ops);
+void ResumeAnimation(InstallerOperations& ops);
+
+}  // namespace telvor::installer

@@ -1,0 +1,230 @@
+#!/usr/bin/env bash
+# Runs install.exe under Wine (x86_64, fresh prefix, virtual display) against
+# Wine's own spooler, confirms its message boxes and judges the result through
+# the spooler API, the registry and the system directory.
+#
+# usage: install_under_wine.sh SCENARIO INSTALL_EXE QUOR_DLL TELVOR_DLL
+#                              RUN_WATCHED_EXE SPOOLER_STATE_EXE NTPRINT_INF ENVIRONMENT
+#   twice            a clean machine, then a second run over that installation
+#   missing-library  telvor.dll is not beside install.exe
+#
+# Where Wine cannot do a step the output says so in a "wine limit:" line, and
+# exactly that documented outcome is accepted.
+set -uo pipefail
+if [ $# -ne 8 ]; then
+  sed -n '5,9p' "$0"
+  exit 2
+fi
+scenario=$1 install_exe=$2 quor_dll=$3 telvor_dll=$4 run_watched=$5 spooler_state=$6
+ntprint_inf=$7 environment=$8
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=wine_session.sh
+. "$here/wine_session.sh"
+
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+pass() {
+  echo "ok: $*"
+}
+# expect_line FILE LINE WHAT: FILE holds LINE exactly.
+expect_line() {
+  if grep -qxF -- "$2" "$1"; then pass "$3"; else fail "$3 (no line \"$2\")"; fi
+}
+expect_no_line() {
+  if grep -qxF -- "$2" "$1"; then fail "$3 (line \"$2\")"; else pass "$3"; fi
+}
+expect_same_file() {  # built, installed, what
+  if cmp -s "$1" "$2"; then pass "$3"; else fail "$3 ($2 differs from $1 or is missing)"; fi
+}
+
+wine_tools_or_exit cmp
+for file in "$install_exe" "$quor_dll" "$telvor_dll" "$run_watched" "$spooler_state" "$ntprint_inf"; do
+  if [ ! -f "$file" ]; then
+    echo "missing build output: $file"
+    exit 1
+  fi
+done
+wine_session_start
+echo "prefix: $WINEPREFIX, display $DISPLAY"
+
+# The printer INF and its five stand-in driver files: a fresh prefix has none.
+# The files sit beside the INF, where the Setup API looks when no source path
+# is given; a missing one would open a blocking "insert disk" prompt.
+inf_dir=$(wine_path windows/inf)
+cp "$ntprint_inf" "$inf_dir/ntprint.inf"
+driver_files=(PSCRIPT5.DLL HP4M6_V1.PPD PS5UI.DLL PSCRIPT.HLP PSCRIPT.NTF)
+for file in "${driver_files[@]}"; do
+  printf 'stand-in for %s\r\n' "$file" >"$inf_dir/$file"
+done
+
+# The folder the installer runs from.
+setup_dir=$(wine_path telvor-setup)
+mkdir -p "$setup_dir"
+cp "$install_exe" "$setup_dir/install.exe"
+cp "$quor_dll" "$setup_dir/quor.dll"
+if [ "$scenario" != missing-library ]; then cp "$telvor_dll" "$setup_dir/telvor.dll"; fi
+
+system_dir=$(wine_path windows/system32)
+driver_dir=$(wine_path windows/system32/spool/drivers/x64)
+printers_key='HKLM\System\CurrentControlSet\Control\Print\Printers\Telvor Printer'
+monitor_key='HKLM\System\CurrentControlSet\Control\Print\Monitors\TelvorMon'
+log=$wine_work/log
+mkdir -p "$log"
+
+# run_install RUN: runs install.exe under watch into $log/RUN.
+run_install() {
+  echo "== $1: install.exe"
+  # The spooler runs on a Windows machine; in a new Wine session it does not.
+  wine_run "$run_watched" --start-spooler 'C:\telvor-setup\install.exe' >"$log/$1" 2>&1
+  sed 's/^/   /' "$log/$1"
+  if ! grep -q '^exit: ' "$log/$1"; then fail "$1: the watched run did not end normally"; fi
+  if grep -q '^window: Telvor Printer Install at ' "$log/$1"; then
+    pass "$1: the progress window appeared"
+  else
+    fail "$1: the progress window did not appear"
+  fi
+  if grep -q '^prompt: ' "$log/$1"; then fail "$1: a setup prompt was shown"; fi
+}
+
+exit_code() { sed -n 's/^exit: //p' "$log/$1"; }
+boxes() { grep '^box: ' "$log/$1"; }
+# Every new spooler process after the first one seen is a restart.
+spooler_restarts() { echo $(($(grep -c '^spooler: running' "$log/$1") - 1)); }
+
+# state NAME: the spooler's view into $log/NAME.
+state() {
+  echo "== $1: spooler state"
+  wine_run "$spooler_state" "$environment" >"$log/$1" 2>&1
+  sed 's/^/   /' "$log/$1"
+}
+
+# Checks the outcome of a complete run. Wine 8 writes the new printer but
+# fails AddPrinterW: the record leaves the data type absent, Windows' spooler
+# then takes "RAW", Wine stores no "Datatype" value and its own OpenPrinter of
+# the new printer fails with 1801 (ERROR_INVALID_PRINTER_NAME).
+check_complete_run() {  # run, restarts expected on success
+  local run=$1 restarts=$2 code
+  code=$(exit_code "$run")
+  if [ "$(boxes "$run")" = "box: Install: Install Success! (icon)" ] && [ "$code" = 0 ]; then
+    pass "$run: \"Install Success!\" with the information icon, exit status 0"
+    if [ "$(spooler_restarts "$run")" = "$restarts" ]; then
+      pass "$run: the spooler restarted $restarts time(s)"
+    else
+      fail "$run: the spooler restarted $(spooler_restarts "$run") time(s), not $restarts"
+    fi
+    wine_limit=no
+  elif [ "$(boxes "$run")" = 'box: Install: AddPrinter error 1801\n' ] && [ "$code" = 1801 ]; then
+    echo "wine limit: $run: AddPrinterW wrote \"Telvor Printer\" but returned NULL with 1801:" \
+      "Wine stores no \"Datatype\" for a printer added without one (Windows takes \"RAW\")," \
+      "so Wine's own OpenPrinter of the new printer fails. The installer reported" \
+      "\"AddPrinter error 1801\\n\" and exited with 1801; closing the printer, the final spooler" \
+      "restart and \"Install Success!\" could not run."
+    if [ "$(spooler_restarts "$run")" = $((restarts - 1)) ]; then
+      pass "$run: the spooler restarted $((restarts - 1)) time(s) before adding the printer"
+    else
+      fail "$run: the spooler restarted $(spooler_restarts "$run") time(s), not $((restarts - 1))"
+    fi
+    wine_limit=yes
+  else
+    fail "$run: neither \"Install Success!\" (exit 0) nor Wine's known AddPrinter failure" \
+      "(exit 1801): exit $code, $(boxes "$run" | tr '\n' ' ')"
+    wine_limit=unknown
+  fi
+}
+
+check_installed() {  # state log, run
+  local st=$1 run=$2 file
+  expect_line "$st" "driver: HP LaserJet 4/4M PS" "$run: the driver \"HP LaserJet 4/4M PS\" is installed"
+  for file in "${driver_files[@]}"; do
+    if [ -f "$driver_dir/$file" ]; then
+      pass "$run: $file is in the printer-driver directory"
+    else
+      fail "$run: $file is not in the printer-driver directory"
+    fi
+  done
+  expect_line "$st" "monitor: TelvorMon" "$run: the monitor \"TelvorMon\" is registered"
+  if grep -q $'^port: FX:\t' "$st"; then pass "$run: the port \"FX:\" is listed"; else
+    fail "$run: the port \"FX:\" is not listed"; fi
+  expect_line "$st" $'printer: Telvor Printer\tFX:\tHP LaserJet 4/4M PS' \
+    "$run: the printer \"Telvor Printer\" is on \"FX:\" with the driver"
+  expect_same_file "$quor_dll" "$system_dir/quor.dll" "$run: quor.dll is in the system directory"
+  expect_same_file "$telvor_dll" "$system_dir/telvor.dll" \
+    "$run: telvor.dll is in the system directory"
+}
+
+registry_has() {  # key, value
+  wine_run reg query "$1" /v "$2" >/dev/null 2>&1
+}
+
+case $scenario in
+  twice)
+    run_install first
+    check_complete_run first 1
+    state first-state
+    check_installed "$log/first-state" first
+
+    # Marks that only a deletion removes, and stale libraries, so that the
+    # second run shows it replaced everything.
+    if [ "$wine_limit" = yes ]; then
+      echo "wine limit: giving the first run's printer the \"Datatype\" \"RAW\" that Windows" \
+        "would have stored, so that the second run can open and delete it"
+      wine_run reg add "$printers_key" /v Datatype /d RAW /f >/dev/null 2>&1
+    fi
+    wine_run reg add "$printers_key" /v TelvorTestMark /d "first run" /f >/dev/null 2>&1
+    wine_run reg add "$monitor_key" /v TelvorTestMark /d "first run" /f >/dev/null 2>&1
+    echo "stale copy" >"$system_dir/quor.dll"
+    echo "stale copy" >"$system_dir/telvor.dll"
+
+    run_install second
+    check_complete_run second 2
+    state second-state
+    check_installed "$log/second-state" second
+    if registry_has "$printers_key" TelvorTestMark; then
+      fail "second: the old printer was not deleted"
+    else
+      pass "second: the old printer was deleted and the printer added again"
+    fi
+    if registry_has "$monitor_key" TelvorTestMark; then
+      fail "second: the old monitor was not deleted"
+    else
+      pass "second: the old monitor was deleted and \"TelvorMon\" registered again"
+    fi
+    ;;
+  missing-library)
+    run_install missing
+    if [ "$(boxes missing)" = 'box: Install: CopyFile2 error 2\n' ]; then
+      pass "missing: the one box says \"CopyFile2 error 2\\n\" without an icon"
+    else
+      fail "missing: expected the one box \"CopyFile2 error 2\\n\", saw: $(boxes missing | tr '\n' ' ')"
+    fi
+    if [ "$(exit_code missing)" = 2 ]; then pass "missing: exit status 2"; else
+      fail "missing: exit status $(exit_code missing), not 2"; fi
+    if [ "$(spooler_restarts missing)" = 0 ]; then pass "missing: the spooler was not restarted"
+    else fail "missing: the spooler was restarted"; fi
+    state missing-state
+    expect_line "$log/missing-state" "driver: HP LaserJet 4/4M PS" \
+      "missing: the driver step before the copies stays done"
+    expect_same_file "$quor_dll" "$system_dir/quor.dll" "missing: quor.dll was copied before"
+    if [ -e "$system_dir/telvor.dll" ]; then fail "missing: telvor.dll appeared in the system directory"
+    else pass "missing: no telvor.dll in the system directory"; fi
+    expect_no_line "$log/missing-state" "monitor: TelvorMon" "missing: no monitor was registered"
+    if grep -q '^printer: Telvor Printer' "$log/missing-state"; then
+      fail "missing: a printer was added"
+    else
+      pass "missing: no printer was added"
+    fi
+    ;;
+  *)
+    echo "unknown scenario: $scenario"
+    exit 2
+    ;;
+esac
+
+if [ $failures -gt 0 ]; then
+  echo "$failures check(s) failed; KEEP_WINE_PREFIX=1 keeps the prefix for a look"
+  exit 1
+fi
+echo "all checks passed"

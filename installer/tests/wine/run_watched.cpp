@@ -1,0 +1,279 @@
+// Runs a program under watch inside a Wine prefix and reports what a person
+// at the screen would have seen, one line each on standard output:
+//
+//   window: <caption> at <x> <y> <width> <height>   a dialog of the program appeared
+//   box: <caption>: <text>[ (icon)]                  a message box, confirmed with OK
+//   prompt: <caption>: <text>                        any other dialog, cancelled
+//   spooler: running (process <id>) | stopped        the "Spooler" service changed
+//   exit: <code>                                     the program's full exit code
+//
+// Texts are UTF-8 with backslash, CR and LF written as \\, \r and \n. The exit
+// code is printed because a POSIX parent only sees its low 8 bits.
+//
+// usage: run_watched.exe [--start-spooler] [--hold-first-box MS] PROGRAM
+//   --start-spooler     start "Spooler" first, as on a Windows machine, where it runs
+//   --hold-first-box    leave the first box up that long, moved to the screen's
+//                       corner, so that the window behind it can be photographed
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <set>
+#include <string>
+
+namespace {
+
+constexpr DWORD kPollMs = 10;
+constexpr DWORD kDeadlineMs = 180000;
+constexpr int kMessageTextId = 0xFFFF;  // the static of a standard message box
+
+std::string Escape(const std::wstring& text) {
+  std::wstring escaped;
+  for (wchar_t c : text) {
+    if (c == L'\\') {
+      escaped += L"\\\\";
+    } else if (c == L'\n') {
+      escaped += L"\\n";
+    } else if (c == L'\r') {
+      escaped += L"\\r";
+    } else {
+      escaped += c;
+    }
+  }
+  if (escaped.empty()) return std::string();
+  int size = WideCharToMultiByte(CP_UTF8, 0, escaped.c_str(), static_cast<int>(escaped.size()),
+                                 nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, escaped.c_str(), static_cast<int>(escaped.size()), &utf8[0],
+                      size, nullptr, nullptr);
+  return utf8;
+}
+
+void Report(const std::string& line) {
+  std::fputs(line.c_str(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+std::wstring WindowText(HWND window) {
+  wchar_t text[1024] = {};
+  GetWindowTextW(window, text, 1024);
+  return text;
+}
+
+std::wstring ClassName(HWND window) {
+  wchar_t name[64] = {};
+  GetClassNameW(window, name, 64);
+  return name;
+}
+
+struct DialogContent {
+  std::wstring text;  // the first static with text
+  bool has_button = false;
+  bool has_icon = false;
+};
+
+BOOL CALLBACK CollectChild(HWND child, LPARAM param) {
+  auto* content = reinterpret_cast<DialogContent*>(param);
+  std::wstring cls = ClassName(child);
+  if (lstrcmpiW(cls.c_str(), L"Button") == 0) content->has_button = true;
+  if (lstrcmpiW(cls.c_str(), L"Static") == 0) {
+    LONG_PTR style = GetWindowLongPtrW(child, GWL_STYLE);
+    if ((style & SS_TYPEMASK) == SS_ICON && IsWindowVisible(child) &&
+        SendMessageW(child, STM_GETICON, 0, 0) != 0) {
+      content->has_icon = true;
+    }
+    std::wstring text = WindowText(child);
+    if (content->text.empty() && !text.empty()) content->text = text;
+  }
+  return TRUE;
+}
+
+DialogContent ReadDialog(HWND dialog) {
+  DialogContent content;
+  EnumChildWindows(dialog, CollectChild, reinterpret_cast<LPARAM>(&content));
+  // Windows gives the text static id 0xFFFF; prefer it where it exists.
+  wchar_t text[1024] = {};
+  if (GetDlgItemTextW(dialog, kMessageTextId, text, 1024) > 0) content.text = text;
+  return content;
+}
+
+struct Watch {
+  DWORD process_id = 0;
+  DWORD hold_first_box_ms = 0;
+  bool box_seen = false;
+  HWND progress_window = nullptr;
+  std::set<HWND> seen;
+  std::wstring progress_caption = L"Telvor Printer Install";
+  std::wstring box_caption = L"Install";
+};
+
+void HandleDialog(Watch& watch, HWND dialog) {
+  std::wstring caption = WindowText(dialog);
+  DialogContent content = ReadDialog(dialog);
+  // A message box gets its texts set during its creation; a dialog that
+  // shows no text yet is looked at again on the next round.
+  if (caption == watch.progress_caption) {
+    RECT r = {};
+    GetWindowRect(dialog, &r);
+    char where[80];
+    std::snprintf(where, sizeof where, " at %ld %ld %ld %ld", r.left, r.top, r.right - r.left,
+                  r.bottom - r.top);
+    Report("window: " + Escape(caption) + where);
+    watch.seen.insert(dialog);
+    watch.progress_window = dialog;
+    return;
+  }
+  if (!content.has_button) return;
+  watch.seen.insert(dialog);
+  if (caption == watch.box_caption) {
+    Report("box: " + Escape(caption) + ": " + Escape(content.text) +
+           (content.has_icon ? " (icon)" : ""));
+    if (!watch.box_seen && watch.hold_first_box_ms > 0) {
+      int width = GetSystemMetrics(SM_CXSCREEN);
+      int height = GetSystemMetrics(SM_CYSCREEN);
+      RECT r = {};
+      GetWindowRect(dialog, &r);
+      SetWindowPos(dialog, nullptr, width - (r.right - r.left), height - (r.bottom - r.top), 0, 0,
+                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+      if (watch.progress_window != nullptr) {
+        // Show the window as it looks while nothing covers it.
+        SetForegroundWindow(watch.progress_window);
+        RedrawWindow(watch.progress_window, nullptr, nullptr,
+                     RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+      }
+      Sleep(watch.hold_first_box_ms);
+    }
+    watch.box_seen = true;
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  } else {
+    // Setup prompts (e.g. for a missing source disk) would block the run.
+    Report("prompt: " + Escape(caption) + ": " + Escape(content.text));
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  }
+}
+
+BOOL CALLBACK VisitWindow(HWND window, LPARAM param) {
+  auto* watch = reinterpret_cast<Watch*>(param);
+  DWORD owner_process = 0;
+  GetWindowThreadProcessId(window, &owner_process);
+  if (owner_process != watch->process_id || !IsWindowVisible(window)) return TRUE;
+  if (watch->seen.count(window) != 0 || ClassName(window) != L"#32770") return TRUE;
+  HandleDialog(*watch, window);
+  return TRUE;
+}
+
+struct SpoolerWatch {
+  SC_HANDLE manager = nullptr;
+  SC_HANDLE service = nullptr;
+  DWORD last_state = 0;
+  DWORD last_process = 0;
+
+  bool Open(DWORD access) {
+    manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (manager != nullptr) service = OpenServiceW(manager, L"Spooler", access);
+    return service != nullptr;
+  }
+
+  void Poll() {
+    SERVICE_STATUS_PROCESS status = {};
+    DWORD needed = 0;
+    if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                              sizeof status, &needed)) {
+      return;
+    }
+    bool running = status.dwCurrentState == SERVICE_RUNNING;
+    bool stopped = status.dwCurrentState == SERVICE_STOPPED;
+    if (running && (last_state != SERVICE_RUNNING || status.dwProcessId != last_process)) {
+      Report("spooler: running (process " + std::to_string(status.dwProcessId) + ")");
+    } else if (stopped && last_state != SERVICE_STOPPED) {
+      Report("spooler: stopped");
+    }
+    if (running || stopped) {
+      last_state = status.dwCurrentState;
+      last_process = status.dwProcessId;
+    }
+  }
+
+  bool StartAndWait() {
+    if (!StartServiceW(service, 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
+      return false;
+    }
+    for (int i = 0; i < 1000; ++i) {
+      SERVICE_STATUS status = {};
+      if (QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_RUNNING) {
+        return true;
+      }
+      Sleep(kPollMs);
+    }
+    return false;
+  }
+};
+
+int Usage() {
+  Report("usage: run_watched.exe [--start-spooler] [--hold-first-box MS] PROGRAM");
+  return 2;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  _setmode(_fileno(stdout), _O_BINARY);  // LF line ends, as the POSIX side reads them
+  Watch watch;
+  bool start_spooler = false;
+  int arg = 1;
+  for (; arg < argc && argv[arg][0] == L'-'; ++arg) {
+    if (lstrcmpW(argv[arg], L"--start-spooler") == 0) {
+      start_spooler = true;
+    } else if (lstrcmpW(argv[arg], L"--hold-first-box") == 0 && arg + 1 < argc) {
+      watch.hold_first_box_ms = static_cast<DWORD>(std::wcstoul(argv[++arg], nullptr, 10));
+    } else {
+      return Usage();
+    }
+  }
+  if (arg + 1 != argc) return Usage();
+
+  SpoolerWatch spooler;
+  if (!spooler.Open(SERVICE_QUERY_STATUS | SERVICE_START)) {
+    Report("error: the service \"Spooler\" cannot be opened: " + std::to_string(GetLastError()));
+    return 1;
+  }
+  if (start_spooler && !spooler.StartAndWait()) {
+    Report("error: the service \"Spooler\" does not start: " + std::to_string(GetLastError()));
+    return 1;
+  }
+  spooler.Poll();
+
+  std::wstring command_line = L"\"" + std::wstring(argv[arg]) + L"\"";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(argv[arg], &command_line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    Report("error: the program cannot be started: " + std::to_string(GetLastError()));
+    return 1;
+  }
+  watch.process_id = process.dwProcessId;
+
+  ULONGLONG deadline = GetTickCount64() + kDeadlineMs;
+  while (WaitForSingleObject(process.hProcess, kPollMs) == WAIT_TIMEOUT) {
+    EnumWindows(VisitWindow, reinterpret_cast<LPARAM>(&watch));
+    spooler.Poll();
+    if (GetTickCount64() > deadline) {
+      Report("error: the program did not end within " + std::to_string(kDeadlineMs) + " ms");
+      TerminateProcess(process.hProcess, 1);
+      return 1;
+    }
+  }
+  spooler.Poll();
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  Report("exit: " + std::to_string(code));
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return 0;
+}
