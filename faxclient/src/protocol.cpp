@@ -109,8 +109,10 @@ bool ExtractServerFileName(std::string_view reply,
   const std::size_t suffix = reply.find(kPostScriptSuffix, start);
   if (suffix == std::string_view::npos) return false;
   const std::string_view name = reply.substr(start, suffix + kPostScriptSuffix.size() - start);
-  // A line end inside the name would split "JPARM DOCUMENT" in two.
-  if (name.size() > kMaxServerFileName || name.find_first_of("\r\n") != name.npos) return false;
+  // A line end inside the name would split "JPARM DOCUMENT" in two; a zero
+  // byte would cut it short.
+  constexpr std::string_view kNotInName("\r\n\0", 3);
+  if (name.size() > kMaxServerFileName || name.find_first_of(kNotInName) != name.npos) return false;
   name.copy(server_file_name, name.size());
   return true;
 }

@@ -53,7 +53,7 @@ void parse_passive_reply(PassiveAddress& passive_address, std::uint16_t& passive
 
 // The server's name for an upload: from right after the first "FILE: " up to
 // and including the next ".ps". False when either is missing, the name is
-// longer than kMaxServerFileName, or it spans a line end.
+// longer than kMaxServerFileName, or it holds a line end or a zero byte.
 bool ExtractServerFileName(std::string_view reply,
                            char (&server_file_name)[kMaxServerFileName + 1]);
 

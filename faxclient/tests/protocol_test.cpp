@@ -127,6 +127,8 @@ TEST(ServerFileName, TakenWholeFromFileTagToPsOrRefused) {
   EXPECT_FALSE(ExtractServerFileName("226 Transfer complete (FILE: /tmp/doc1).\r\n", name));
   EXPECT_FALSE(ExtractServerFileName("226 doc.ps stored (FILE: /tmp/doc1)\r\n", name));
   EXPECT_FALSE(ExtractServerFileName("226 (FILE: /tmp/doc1\r\n226 x.ps)\r\n", name));
+  const char zero_inside[] = "226 (FILE: /tmp/d\0oc1.ps)";
+  EXPECT_FALSE(ExtractServerFileName(std::string_view(zero_inside, sizeof zero_inside - 1), name));
 }
 
 TEST(Arguments, LengthUpTo256AndNoLineEnds) {

@@ -308,40 +308,31 @@ TEST_F(SendFaxTest, PassiveEndpointOnAnotherAddressGetsTheDataConnection) {
   EXPECT_EQ(server.JobCount(), 1);
 }
 
-TEST_F(SendFaxTest, PassiveReplyWithoutUsableEndpointFailsTheDataConnect) {
+TEST_F(SendFaxTest, DataConnectFailsForAnEndpointThatIsNoneOrRefused) {
+  // PASV replies whose numbers do not fit, or that carry no endpoint.
   const char* replies[] = {"227 Entering passive mode (127,0,1,7,1000,1)",
                            "227 Entering passive mode (1270,0,1,7,4,1)",
-                           "227 Entering passive mode"};
+                           "227 Entering passive mode", nullptr};
   int n = 7;
   for (const char* reply : replies) {
-    SCOPED_TRACE(reply);
     Behaviour behaviour;
-    behaviour.pasv_reply = reply;
+    if (reply != nullptr) behaviour.pasv_reply = reply;
+    behaviour.refuse_data = reply == nullptr;
     const std::string address = "127.0.1." + std::to_string(n++);
+    SCOPED_TRACE(address);
     Server& server = StartServer(address, behaviour);
     Call call;
     call.server_ip = address;
     EXPECT_EQ(call.Send(), -23);
-    const std::string log = Log();
-    EXPECT_NE(log.find("\npassiv-ip:\npassiv-port:0\nsend-->STOT\n\nrecv<--\ndata connect error "),
-              std::string::npos)
-        << log;
-    EXPECT_TRUE(EndsWith(Lines(log).back(), std::to_string(EADDRNOTAVAIL))) << log;
+    const std::string endpoint =
+        reply != nullptr ? "\npassiv-ip:\npassiv-port:0\n" : "\npassiv-ip:" + address + "\n";
+    const int error = reply != nullptr ? EADDRNOTAVAIL : ECONNREFUSED;
+    EXPECT_NE(Log().find(endpoint), std::string::npos) << Log();
+    EXPECT_TRUE(EndsWith(
+        Log(), "\nsend-->STOT\n\nrecv<--\ndata connect error " + std::to_string(error) + "\n"))
+        << Log();
     EXPECT_EQ(server.JobCount(), 0);
   }
-}
-
-TEST_F(SendFaxTest, RefusedDataConnectionEndsWithTheConnectError) {
-  Behaviour behaviour;
-  behaviour.refuse_data = true;
-  Server& server = StartServer("127.0.1.10", behaviour);
-  Call call;
-  call.server_ip = "127.0.1.10";
-  EXPECT_EQ(call.Send(), -23);
-  EXPECT_TRUE(
-      EndsWith(Log(), "\nrecv<--\ndata connect error " + std::to_string(ECONNREFUSED) + "\n"))
-      << Log();
-  EXPECT_EQ(server.JobCount(), 0);
 }
 
 TEST_F(SendFaxTest, NoJobWithoutTheServersNameForTheDocument) {
@@ -544,6 +535,9 @@ TEST_F(SendFaxTest, ConnectFailuresEndWithTheSocketsError) {
   call.server_ip = "fax.example.com";  // never looked up as a host name
   EXPECT_EQ(call.Send(), -13);
   EXPECT_TRUE(EndsWith(Log(), "\nconnect error " + std::to_string(EADDRNOTAVAIL) + "\n"));
+  // Missing texts are read as empty ones.
+  EXPECT_EQ(sendfax(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 0), -13);
+  EXPECT_NE(Log().find("\nserver ip: \nuser: \npassword: \n"), std::string::npos);
 }
 
 // Runs `call` in a child process whose descriptors run out after `spare`
