@@ -14,6 +14,7 @@
 #ifndef NTDDI_VERSION
 #define NTDDI_VERSION 0x06000000
 #endif
+// In this order: each needs the one before.
 #include <windows.h>
 #include <winsplp.h>
 #include <winspool.h>
@@ -57,9 +58,11 @@ typedef struct _BIDI_RESPONSE_CONTAINER* PBIDI_RESPONSE_CONTAINER;
 typedef struct _PRINTER_DEFAULTSW* LPPRINTER_DEFAULTSW;
 
 #define ERROR_SUCCESS 0L
+#define ERROR_INVALID_HANDLE 6L
 #define ERROR_SHARING_VIOLATION 32L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_INVALID_LEVEL 124L
+#define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
 #define REG_SZ 1
 #define PORT_TYPE_WRITE 0x0001

@@ -1,0 +1,102 @@
+// The platform operations the monitor uses, behind one narrow interface: one
+// Windows implementation, one POSIX implementation, and fakes in the tests.
+// Texts are UTF-16 (char16_t); handles are opaque, and null means "none"
+// (the implementations never hand out a null handle for an open object).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "telvor/sendfax.h"
+#include "widths.h"
+
+namespace quor {
+
+using Handle = void*;
+
+// What the setup dialog edits: the wide forms of the settings.
+struct SetupFields {
+  char16_t server_ip[kTextUnits];
+  char16_t user[kTextUnits];
+  char16_t password[kTextUnits];
+  char16_t mail[kTextUnits];
+  char16_t attempts[kAttemptsUnits];
+};
+
+// What the fax-number dialog edits.
+struct FaxNumberFields {
+  char16_t fax_number[kFaxNumberUnits];
+  char16_t attempts[kAttemptsUnits];
+  char16_t info[kTextUnits];
+};
+
+enum class DialogResult { kOk, kCancel, kFailed };
+
+// Message boxes either have no owner or the top-level window at the top of
+// the Z order.
+enum class Owner { kNone, kTopWindow };
+
+class MonitorPlatform {
+ public:
+  virtual ~MonitorPlatform() = default;
+
+  // The thread's last error code.
+  virtual std::uint32_t LastError() = 0;
+  virtual void SetLastError(std::uint32_t code) = 0;
+
+  // Zero-filled fixed memory that is never freed (the operations table).
+  virtual void* AllocateZeroed(std::size_t size) = 0;
+
+  // Creates or empties the file for reading and writing, shared with nobody:
+  // a second open while this one is open fails with code 32.
+  virtual Handle CreateUnsharedFile(const char16_t* path) = 0;
+  // Writes `size` bytes at the current position; `written` gets the count.
+  virtual bool WriteFile(Handle file, const void* data, std::uint32_t size,
+                         std::uint32_t* written) = 0;
+  // Cuts the file at its current position.
+  virtual bool SetEndOfFile(Handle file) = 0;
+  virtual bool CloseHandle(Handle file) = 0;
+  virtual bool DeleteNamedFile(const char16_t* path) = 0;
+
+  // Reads an environment variable into `buffer` of `capacity` units. Returns
+  // its length; 0 when it is missing; `capacity` or more when it does not fit.
+  virtual std::uint32_t ReadEnvironment(const char16_t* name, char16_t* buffer,
+                                        std::uint32_t capacity) = 0;
+  // The temporary-name rule: `directory` ends with a separator. A nonzero
+  // `unique` only forms the name; 0 picks a fresh name and creates the empty
+  // file. `path` has kPathUnits units. Returns the number used, 0 on failure.
+  virtual std::uint32_t TempFileName(const char16_t* directory, const char16_t* prefix,
+                                     std::uint32_t unique, char16_t* path) = 0;
+
+  // The fax server client library, by its file name through the platform's
+  // library search.
+  virtual Handle LoadFaxLibrary() = 0;
+  virtual SendFaxFunction ResolveSendFax(Handle library, const char* name) = 0;
+  virtual bool FreeFaxLibrary(Handle library) = 0;
+
+  // The two dialogs. `fields` holds the initial attempts text; on kOk every
+  // field holds what was entered, on kCancel and kFailed nothing is read.
+  virtual DialogResult SetupDialog(SetupFields& fields) = 0;
+  virtual DialogResult FaxNumberDialog(FaxNumberFields& fields) = 0;
+
+  // A message box with an OK button only and no icon.
+  virtual void ShowMessage(const char16_t* text, const char16_t* caption, Owner owner) = 0;
+
+  // The spooler's printer calls.
+  virtual bool OpenJobPrinter(const char16_t* printer_name, Handle* printer) = 0;
+  virtual bool SetJobCommand(Handle printer, std::uint32_t job_id, std::uint32_t command) = 0;
+  virtual bool CloseJobPrinter(Handle printer) = 0;
+
+  // UTF-16 to the ANSI code page, with the terminator, into `capacity` bytes.
+  // Fails (last error set) rather than cut the text.
+  virtual bool ToAnsi(const char16_t* text, char* out, std::size_t capacity) = 0;
+};
+
+// The platform the operations use. Set before the first operation runs.
+void UsePlatform(MonitorPlatform* platform);
+MonitorPlatform& Platform();
+
+// The system's implementation (Windows or POSIX layer).
+MonitorPlatform* SystemPlatform();
+
+}  // namespace quor

@@ -1,0 +1,16 @@
+#include "report.h"
+
+#include "telvor/text.h"
+
+namespace quor {
+
+void ReportCode(const char16_t* format, std::int32_t code) {
+  const telvor::Text text = telvor::FormatCode(format, code);
+  Platform().ShowMessage(text.c_str(), kCaption, Owner::kNone);
+}
+
+void ReportLastError(const char16_t* format) {
+  ReportCode(format, static_cast<std::int32_t>(Platform().LastError()));
+}
+
+}  // namespace quor

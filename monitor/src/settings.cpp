@@ -1,0 +1,138 @@
+#include "settings.h"
+
+#include <cstring>
+
+#include "report.h"
+#include "telvor/text.h"
+#include "text_cast.h"
+
+namespace quor {
+
+namespace {
+
+constexpr char16_t kServerIpValue[] = u"HylaFAXServerIp";
+constexpr char16_t kUserValue[] = u"User";
+constexpr char16_t kPasswordValue[] = u"Password";
+constexpr char16_t kMailValue[] = u"MailAddress";
+constexpr char16_t kAttemptsValue[] = u"Attempts";
+
+constexpr char16_t kReadFailed[] = u"Error read registry";
+constexpr char16_t kWriteFailed[] = u"Error write registry";
+constexpr char16_t kNoMoreItems[] = u"ERROR_NO_MORE_ITEMS";
+constexpr char16_t kEnumerationCaption[] = u"TelvMon2";
+
+constexpr char16_t kInitialAttempts[] = u"1";
+
+// The only key with one value is a key that the spooler wrote at
+// registration (the monitor's library name) and that was never set up.
+constexpr DWORD kFreshKeyValues = 1;
+
+void ShowRegistryMessage(const char16_t* text) {
+  Platform().ShowMessage(text, kCaption, Owner::kTopWindow);
+}
+
+// The number of values in the key; 0 (after a message) when the query fails.
+DWORD QueryValueCount(const MONITORINIT& init) {
+  DWORD count = 0;
+  const LONG result =
+      init.pMonitorReg->fpQueryInfoKey(init.hckRegistryRoot, nullptr, nullptr, &count, nullptr,
+                                       nullptr, nullptr, nullptr, init.hSpooler);
+  if (result != ERROR_SUCCESS) {
+    ShowRegistryMessage(kReadFailed);
+    return 0;
+  }
+  return count;
+}
+
+void WriteValue(const MONITORINIT& init, const char16_t* name, const char16_t* text) {
+  const auto bytes = static_cast<DWORD>(sizeof(char16_t) * (telvor::TextLength(text) + 1));
+  const LONG result =
+      init.pMonitorReg->fpSetValue(init.hckRegistryRoot, AsWide(name), REG_SZ,
+                                   reinterpret_cast<const BYTE*>(text), bytes, init.hSpooler);
+  if (result != ERROR_SUCCESS) ShowRegistryMessage(kWriteFailed);
+}
+
+void WriteSettings(const MONITORINIT& init) {
+  const SetupFields& wide = g_settings.wide;
+  WriteValue(init, kServerIpValue, wide.server_ip);
+  WriteValue(init, kUserValue, wide.user);
+  WriteValue(init, kPasswordValue, wide.password);
+  WriteValue(init, kMailValue, wide.mail);
+  WriteValue(init, kAttemptsValue, wide.attempts);
+}
+
+void StoreNarrow(NarrowSetting& setting, const char16_t* text) {
+  if (Platform().ToAnsi(text, setting.text, sizeof(setting.text))) {
+    setting.conversion_error = 0;
+  } else {
+    setting.conversion_error = Platform().LastError();
+    setting.text[0] = 0;
+  }
+}
+
+bool Equal(const char16_t* a, const char16_t* b) { return telvor::TextView(a) == b; }
+
+void ReadValue(const MONITORINIT& init, DWORD index) {
+  // One unit more than the capacities given, always zero: a name or text
+  // that fills its capacity is still terminated.
+  char16_t name[kTextUnits + 1] = {};
+  char16_t data[kTextUnits + 1] = {};
+  DWORD name_capacity = kTextUnits;
+  DWORD data_capacity = kTextUnits * sizeof(char16_t);
+  const LONG result = init.pMonitorReg->fpEnumValue(
+      init.hckRegistryRoot, index, AsWide(name), &name_capacity, nullptr,
+      reinterpret_cast<BYTE*>(data), &data_capacity, init.hSpooler);
+  if (result == ERROR_NO_MORE_ITEMS) {
+    Platform().ShowMessage(kNoMoreItems, kEnumerationCaption, Owner::kNone);
+    return;
+  }
+  if (result == ERROR_MORE_DATA) {
+    // A text longer than a field holds is not loaded in part.
+    ShowRegistryMessage(kReadFailed);
+    return;
+  }
+  if (Equal(name, kServerIpValue)) {
+    StoreNarrow(g_settings.server_ip, data);
+  } else if (Equal(name, kUserValue)) {
+    StoreNarrow(g_settings.user, data);
+  } else if (Equal(name, kPasswordValue)) {
+    StoreNarrow(g_settings.password, data);
+  } else if (Equal(name, kMailValue)) {
+    StoreNarrow(g_settings.mail, data);
+  } else if (Equal(name, kAttemptsValue)) {
+    // The field holds one digit; a longer stored text is not cut to it.
+    if (telvor::TextLength(data) <= kAttemptsLimit) {
+      telvor::CopyText(g_settings.wide.attempts, kAttemptsUnits, data);
+    } else {
+      ShowRegistryMessage(kReadFailed);
+    }
+  }
+}
+
+MonitorSettings InitialSettings() {
+  static_assert(sizeof(kInitialAttempts) <= sizeof(SetupFields::attempts), "attempts width");
+  MonitorSettings settings{};
+  std::memcpy(settings.wide.attempts, kInitialAttempts, sizeof(kInitialAttempts));
+  return settings;
+}
+
+}  // namespace
+
+MonitorSettings g_settings = InitialSettings();
+
+void ResetSettings() { g_settings = InitialSettings(); }
+
+void LoadSettings(const MONITORINIT& init) {
+  DWORD count = QueryValueCount(init);
+  if (count == kFreshKeyValues) {
+    // Cancelled: nothing is stored, so the setup comes again next time; this
+    // job goes on with the settings in memory.
+    if (Platform().SetupDialog(g_settings.wide) == DialogResult::kOk) {
+      WriteSettings(init);
+      count = QueryValueCount(init);
+    }
+  }
+  for (DWORD index = count; index > 0; --index) ReadValue(init, index - 1);
+}
+
+}  // namespace quor

@@ -1,0 +1,26 @@
+// The monitor's fixed widths, in UTF-16 units including the terminator.
+#pragma once
+
+#include <cstddef>
+
+namespace quor {
+
+// Paths: the platform's path limit (MAX_PATH), which the temporary-name call
+// may fill.
+inline constexpr std::size_t kPathUnits = 260;
+// A setting or a note: 127 characters.
+inline constexpr std::size_t kTextUnits = 128;
+inline constexpr std::size_t kTextLimit = kTextUnits - 1;
+// Dial attempts: one digit.
+inline constexpr std::size_t kAttemptsUnits = 2;
+inline constexpr std::size_t kAttemptsLimit = kAttemptsUnits - 1;
+// Fax number: up to 14 digits are entered.
+inline constexpr std::size_t kFaxNumberUnits = 16;
+inline constexpr std::size_t kFaxNumberLimit = 14;
+
+// Narrow (ANSI code page) buffers: no code page takes more than three bytes
+// for one UTF-16 unit (UTF-8 needs three for a BMP character and four for a
+// surrogate pair), so these hold every text the wide form can hold.
+constexpr std::size_t NarrowBytes(std::size_t units) { return 3 * (units - 1) + 1; }
+
+}  // namespace quor

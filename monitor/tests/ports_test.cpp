@@ -1,0 +1,184 @@
+// Port enumeration: the record at the front of the caller's buffer, its
+// strings packed backwards at the end, nothing written outside cbBuf.
+#include "ports.h"
+
+#include <cstring>
+#include <vector>
+
+#include "fakes.h"
+
+namespace quor::testing {
+namespace {
+
+constexpr unsigned char kMarker = 0xA5;
+// Strings with terminators: "FX:" 8 bytes, "TelvorMon" 20, "HylaFAX Server" 30.
+constexpr DWORD kLevel1Strings = 8;
+constexpr DWORD kLevel2Strings = 8 + 20 + 30;
+
+class EnumPortsTest : public MonitorTest {
+ protected:
+  // A buffer of `size` bytes with marker bytes on both sides of it.
+  void Prepare(DWORD size) {
+    storage.assign(size + 2 * kGuard, kMarker);
+    buffer = storage.data() + kGuard;
+  }
+  BOOL Enum(DWORD level, DWORD size, LPWSTR server = nullptr) {
+    return EnumPorts(&registry.init, server, level, buffer, size, &needed, &returned);
+  }
+  std::u16string StringAt(const void* address) const {
+    std::u16string text;
+    const auto* bytes = static_cast<const unsigned char*>(address);
+    for (char16_t unit;; bytes += 2) {
+      std::memcpy(&unit, bytes, 2);
+      if (unit == 0) return text;
+      text.push_back(unit);
+    }
+  }
+  bool Untouched(std::size_t from, std::size_t to) const {
+    for (std::size_t i = from; i < to; ++i) {
+      if (storage[i] != kMarker) return false;
+    }
+    return true;
+  }
+  PORT_INFO_1W Level1() const {
+    PORT_INFO_1W record;
+    std::memcpy(&record, buffer, sizeof(record));
+    return record;
+  }
+  PORT_INFO_2W Level2() const {
+    PORT_INFO_2W record;
+    std::memcpy(&record, buffer, sizeof(record));
+    return record;
+  }
+
+  static constexpr std::size_t kGuard = 64;
+  std::vector<unsigned char> storage;
+  unsigned char* buffer = nullptr;
+  DWORD needed = 0xDEAD;
+  DWORD returned = 0xBEEF;
+};
+
+TEST_F(EnumPortsTest, Level1WithExactlyTheNeededSizeIsRecordThenName) {
+  const DWORD size = sizeof(PORT_INFO_1W) + kLevel1Strings;
+  Prepare(size);
+  char16_t other_server[] = u"\\\\elsewhere";
+  ASSERT_TRUE(Enum(1, size, reinterpret_cast<LPWSTR>(other_server)));
+  EXPECT_EQ(needed, size);
+  EXPECT_EQ(returned, 1u);
+  const PORT_INFO_1W record = Level1();
+  EXPECT_EQ(reinterpret_cast<unsigned char*>(record.pName), buffer + sizeof(PORT_INFO_1W));
+  EXPECT_EQ(StringAt(record.pName), u"FX:");
+  EXPECT_TRUE(Untouched(0, kGuard));
+  EXPECT_TRUE(Untouched(kGuard + size, storage.size()));
+}
+
+TEST_F(EnumPortsTest, Level2WithExactlyTheNeededSizeFollowsTheFieldOrder) {
+  const DWORD size = sizeof(PORT_INFO_2W) + kLevel2Strings;
+  Prepare(size);
+  ASSERT_TRUE(Enum(2, size));
+  EXPECT_EQ(needed, size);
+  EXPECT_EQ(returned, 1u);
+  const PORT_INFO_2W record = Level2();
+  unsigned char* strings = buffer + sizeof(PORT_INFO_2W);
+  EXPECT_EQ(reinterpret_cast<unsigned char*>(record.pPortName), strings);
+  EXPECT_EQ(reinterpret_cast<unsigned char*>(record.pMonitorName), strings + 8);
+  EXPECT_EQ(reinterpret_cast<unsigned char*>(record.pDescription), strings + 28);
+  EXPECT_EQ(StringAt(record.pPortName), u"FX:");
+  EXPECT_EQ(StringAt(record.pMonitorName), u"TelvorMon");
+  EXPECT_EQ(StringAt(record.pDescription), u"HylaFAX Server");
+  EXPECT_EQ(record.fPortType, 1u);
+  EXPECT_EQ(record.Reserved, 0u);
+  // The last byte written is the high byte of the description's terminator.
+  EXPECT_EQ(buffer[size - 1], 0);
+  EXPECT_EQ(buffer[size - 2], 0);
+  EXPECT_TRUE(Untouched(kGuard + size, storage.size()));
+}
+
+TEST_F(EnumPortsTest, TooSmallBufferReportsTheNeededSizeAndWritesNothingElse) {
+  const DWORD level1 = sizeof(PORT_INFO_1W) + kLevel1Strings;
+  const DWORD level2 = sizeof(PORT_INFO_2W) + kLevel2Strings;
+  for (const auto& [level, size, need] : {std::tuple<DWORD, DWORD, DWORD>{1, 0, level1},
+                                          {1, level1 - 1, level1},
+                                          {2, 0, level2},
+                                          {2, level2 - 1, level2}}) {
+    SCOPED_TRACE(::testing::Message() << "level " << level << " size " << size);
+    Prepare(level2);
+    returned = 0xBEEF;
+    EXPECT_FALSE(Enum(level, size));
+    EXPECT_EQ(platform.last_error, 122u);
+    EXPECT_EQ(needed, need);
+    EXPECT_EQ(returned, 0xBEEFu);
+    EXPECT_TRUE(Untouched(0, storage.size()));
+  }
+}
+
+TEST_F(EnumPortsTest, TheSpoolersTwoCallPatternWorks) {
+  for (DWORD level : {1u, 2u}) {
+    Prepare(0);
+    ASSERT_FALSE(Enum(level, 0));
+    const DWORD size = needed;
+    Prepare(size);
+    EXPECT_TRUE(Enum(level, size));
+    EXPECT_EQ(returned, 1u);
+  }
+}
+
+TEST_F(EnumPortsTest, OtherLevelsAreRefusedWithoutOutputs) {
+  for (DWORD level : {0u, 3u}) {
+    Prepare(256);
+    needed = 0xDEAD;
+    EXPECT_FALSE(Enum(level, 256));
+    EXPECT_EQ(platform.last_error, 124u);
+    EXPECT_EQ(needed, 0xDEADu);
+    EXPECT_EQ(returned, 0xBEEFu);
+    EXPECT_TRUE(Untouched(0, storage.size()));
+  }
+}
+
+TEST_F(EnumPortsTest, InALargerBufferTheStringsEndAtItsLastByte) {
+  const DWORD size = 200;
+  Prepare(size);
+  ASSERT_TRUE(Enum(2, size));
+  EXPECT_EQ(needed, sizeof(PORT_INFO_2W) + kLevel2Strings);
+  const PORT_INFO_2W record = Level2();
+  unsigned char* description = buffer + size - 30;
+  EXPECT_EQ(reinterpret_cast<unsigned char*>(record.pDescription), description);
+  EXPECT_EQ(reinterpret_cast<unsigned char*>(record.pMonitorName), description - 20);
+  EXPECT_EQ(reinterpret_cast<unsigned char*>(record.pPortName), description - 28);
+  EXPECT_EQ(StringAt(record.pDescription), u"HylaFAX Server");
+  EXPECT_TRUE(Untouched(kGuard + sizeof(PORT_INFO_2W), kGuard + size - kLevel2Strings));
+  EXPECT_TRUE(Untouched(kGuard + size, storage.size()));
+
+  Prepare(size);
+  ASSERT_TRUE(Enum(1, size));
+  EXPECT_EQ(reinterpret_cast<unsigned char*>(Level1().pName), buffer + size - 8);
+  EXPECT_TRUE(Untouched(kGuard + sizeof(PORT_INFO_1W), kGuard + size - kLevel1Strings));
+}
+
+TEST_F(EnumPortsTest, AnOddSizedBufferKeepsTheStringsAligned) {
+  const DWORD size = 201;
+  Prepare(size);
+  ASSERT_TRUE(Enum(2, size));
+  EXPECT_EQ(reinterpret_cast<unsigned char*>(Level2().pDescription), buffer + 200 - 30);
+  EXPECT_EQ(buffer[size - 1], kMarker);
+}
+
+TEST_F(EnumPortsTest, ANextMonitorWritingBehindOurRecordLeavesOurStrings) {
+  // The spooler enumerates all monitors into one buffer: the next monitor
+  // gets the space behind our record, up to where our strings begin.
+  const DWORD size = 400;
+  Prepare(size);
+  ASSERT_TRUE(Enum(2, size));
+  const DWORD used = sizeof(PORT_INFO_2W);
+  const DWORD rest = size - needed;
+  std::memset(buffer + used, 0x11, rest);            // its records at the front ...
+  std::memset(buffer + used + rest - 40, 0x22, 40);  // ... its strings at the end
+
+  const PORT_INFO_2W record = Level2();
+  EXPECT_EQ(StringAt(record.pPortName), u"FX:");
+  EXPECT_EQ(StringAt(record.pMonitorName), u"TelvorMon");
+  EXPECT_EQ(StringAt(record.pDescription), u"HylaFAX Server");
+}
+
+}  // namespace
+}  // namespace quor::testing
