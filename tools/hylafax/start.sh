@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Starts Debian's HylaFAX server for the tests: the scheduler faxq, the
+# protocol server hfaxd bound to 127.0.3.1 port 4559 only, and the send-only
+# modem ttyS0 registered with faxmodem so that submissions are accepted.
+# Nothing is dialled: hold-job.sh stands in for the transmit command.
+# Returns once the port answers. Exit 77 (a skip) when HylaFAX or root is
+# missing, unless CI=true, where that fails.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/common.sh"
+
+for program in faxq hfaxd faxmodem; do
+  command -v $program >/dev/null || unavailable "$program not installed (Debian package hylafax-server)"
+done
+if [ ! -d "$spool" ] || [ ! -d /etc/hylafax ]; then
+  unavailable "$spool or /etc/hylafax missing"
+fi
+need_root "$@"
+
+# Daemons left by an earlier run that never reached stop.sh.
+"$here/stop.sh" >/dev/null
+others=$( (ps -C faxq -o pid=,stat= || true) | awk '$2 !~ /^Z/ {print $1}')
+if [ -n "$others" ]; then
+  echo "a HylaFAX scheduler not started by these scripts runs (pid $others); stop it first" >&2
+  exit 1
+fi
+if answers; then
+  echo "something else already listens on $address:$port" >&2
+  exit 1
+fi
+
+# The daemons read their configuration from the spool's etc/. They get a
+# fresh copy of /etc/hylafax there, seen by them alone (a mount namespace of
+# their own), so the system's files stay as they are whatever etc/ holds.
+mkdir -p "$state"
+rm -rf "${state:?}/etc"
+cp -a /etc/hylafax "$state/etc"
+printf 'SendFaxCmd:\t%s\n' "$here/hold-job.sh" >>"$state/etc/config"
+# A program run from the spool in that namespace; each step execs the next,
+# so the id of the background job is the daemon's own.
+# shellcheck disable=SC2016  # expanded by the inner shell
+in_spool=(unshare --mount --propagation private --
+  sh -c 'mount --bind "$1" "$2/etc" && cd "$2" && shift 2 && exec "$@"' sh "$state/etc" "$spool")
+# Kept in the foreground (-D, -d) so that their ids are known; in a session of
+# their own, with no terminal and no pipe of the caller's held open.
+setsid "${in_spool[@]}" faxq -D </dev/null >"$state/faxq.log" 2>&1 &
+echo $! >"$state/faxq.pid"
+setsid "${in_spool[@]}" hfaxd -d -l "$address" -i "$port" </dev/null >"$state/hfaxd.log" 2>&1 &
+echo $! >"$state/hfaxd.pid"
+
+fail() {
+  echo "$1" >&2
+  for log in "$state"/*.log; do
+    if [ -s "$log" ]; then
+      echo "--- $log" >&2
+      cat "$log" >&2
+    fi
+  done
+  "$here/stop.sh" >/dev/null
+  exit 1
+}
+
+for _ in $(seq 100); do
+  answers && break
+  alive "$(cat "$state/hfaxd.pid")" || fail "hfaxd ended at start"
+  sleep 0.2
+done
+answers || fail "hfaxd does not answer on $address:$port"
+
+# faxmodem talks to faxq through its FIFO, which takes a moment to open. Its
+# message reaches faxq ahead of any later submission through the same FIFO.
+registered=false
+for _ in $(seq 50); do
+  alive "$(cat "$state/faxq.pid")" || fail "faxq ended at start"
+  if "${in_spool[@]}" faxmodem "$modem" >"$state/faxmodem.log" 2>&1; then
+    registered=true
+    break
+  fi
+  sleep 0.2
+done
+$registered || fail "faxmodem could not register $modem with faxq"
+
+echo "HylaFAX server ready on $address:$port (modem $modem, spool $spool)"
