@@ -1,8 +1,13 @@
 // The library's one export.
 #include "telvor/sendfax.h"
 
+#include <type_traits>
+
 #include "platform.h"
 #include "session.h"
+
+// The monitor calls through SendFaxFunction: it must match the export.
+static_assert(std::is_same_v<decltype(&sendfax), SendFaxFunction>);
 
 extern "C" int32_t sendfax(const char* server_ip, const char* user, const char* password,
                            const char* fax_number, const char* mail, const char* info,

@@ -12,6 +12,10 @@ namespace {
 constexpr char kLogName[] = "telvor.log";
 constexpr WORD kWinsockVersion = MAKEWORD(2, 2);
 
+// A SOCKET travels as a SocketHandle, and INVALID_SOCKET as kNoSocket.
+static_assert(sizeof(SocketHandle) == sizeof(SOCKET));
+static_assert(static_cast<SOCKET>(kNoSocket) == INVALID_SOCKET);
+
 // Waits until `socket` is writable (or its connect failed) or readable, or
 // `timeout_ms` has passed: 1 ready, 0 timed out, -1 failed.
 int Wait(SOCKET socket, bool for_write, int timeout_ms) {
