@@ -16,6 +16,9 @@ if [ ! -d "$spool" ] || [ ! -d /etc/hylafax ]; then
   unavailable "$spool or /etc/hylafax missing"
 fi
 need_root "$@"
+if ! unshare --mount --propagation private true 2>/dev/null; then
+  unavailable "no mount namespace for the daemons' configuration (unshare needs CAP_SYS_ADMIN)"
+fi
 
 # Daemons left by an earlier run that never reached stop.sh.
 "$here/stop.sh" >/dev/null
