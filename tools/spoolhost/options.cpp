@@ -1,0 +1,198 @@
+#include "options.h"
+
+#include <utility>
+
+#include "quor/prepared_answers.h"
+
+namespace telvor::spoolhost {
+namespace {
+
+constexpr char kDefaultPrinter[] = "Telvor Printer";
+
+// Control ids of the setup form and of the fax-number form.
+constexpr int kSetupServerId = 1000;
+constexpr int kSetupUserId = 1002;
+constexpr int kSetupPasswordId = 1003;
+constexpr int kSetupMailId = 1004;
+constexpr int kSetupAttemptsId = 1009;
+constexpr int kFaxNumberId = 1000;
+constexpr int kFaxAttemptsId = 1002;
+constexpr int kFaxNoteId = 1003;
+
+bool ParseNumber(const std::string& text, unsigned long long low, unsigned long long high,
+                 unsigned long long* value) {
+  if (text.empty() || text.size() > 19) return false;
+  unsigned long long result = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    result = result * 10 + static_cast<unsigned long long>(c - '0');
+  }
+  if (result < low || result > high) return false;
+  *value = result;
+  return true;
+}
+
+void AddLine(std::string* answer, int id, const std::optional<std::string>& text) {
+  if (!text) return;
+  if (!answer->empty()) *answer += '\n';
+  *answer += std::to_string(id) + "=" + *text;
+}
+
+}  // namespace
+
+const char kUsage[] =
+    "usage: telvor-spool [options] [FILE]\n"
+    "Prints FILE (or standard input, also with FILE \"-\") to the port FX: through the\n"
+    "port monitor plug-in, the way the print spooler does.\n"
+    "  --monitor PATH        the monitor plug-in (default: libquor.so beside this program)\n"
+    "  --registry FILE       the monitor's registry key (default:\n"
+    "                        $XDG_CONFIG_HOME/telvor/TelvorMon.reg or ~/.config/...)\n"
+    "  --printer NAME        the printer whose job this is (default \"Telvor Printer\")\n"
+    "  --job-id N            the job's id (default 1)\n"
+    "  --chunk-size N        bytes per WritePort (default 4096)\n"
+    "Answers for the setup form (asked at first use):\n"
+    "  --server ADDRESS --user NAME --password TEXT --mail ADDRESS --attempts DIGIT\n"
+    "  --cancel-setup\n"
+    "Answers for the fax-number form:\n"
+    "  --fax-number DIGITS --dial-attempts DIGIT --note TEXT\n"
+    "  --cancel-fax\n"
+    "A form without answers asks in the terminal.\n"
+    "Exit status: 0 the job ended at the port (the fax was handed over, or the\n"
+    "fax-number form was cancelled); 1 the fax was not handed over (the spool file\n"
+    "stays in TEMP); 2 bad command line or document; 3 the monitor could not be\n"
+    "loaded or set up, or it does not offer FX:; 4 the port could not be opened or\n"
+    "the job not started or written.\n";
+
+bool ParseOptions(const std::vector<std::string>& args, Options* options, std::string* error) {
+  options->printer = kDefaultPrinter;
+  const std::pair<const char*, std::optional<std::string>*> answers[] = {
+      {"--server", &options->server},
+      {"--user", &options->user},
+      {"--password", &options->password},
+      {"--mail", &options->mail},
+      {"--attempts", &options->attempts},
+      {"--fax-number", &options->fax_number},
+      {"--dial-attempts", &options->dial_attempts},
+      {"--note", &options->note},
+  };
+  const std::pair<const char*, std::string*> paths[] = {
+      {"--monitor", &options->monitor},
+      {"--registry", &options->registry},
+      {"--printer", &options->printer},
+  };
+
+  bool inputs_only = false;
+  bool have_input = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string arg = args[i];
+    if (inputs_only || arg == "-" || arg.rfind("--", 0) != 0) {
+      if (have_input) {
+        *error = "only one document at a time: " + arg;
+        return false;
+      }
+      options->input = arg;
+      have_input = true;
+      continue;
+    }
+    if (arg == "--") {
+      inputs_only = true;
+      continue;
+    }
+    if (arg == "--help") {
+      options->help = true;
+      continue;
+    }
+    if (arg == "--cancel-setup") {
+      options->cancel_setup = true;
+      continue;
+    }
+    if (arg == "--cancel-fax") {
+      options->cancel_fax = true;
+      continue;
+    }
+
+    // The rest take a value: "--name value" or "--name=value".
+    std::string value;
+    const std::size_t equals = arg.find('=');
+    if (equals != std::string::npos) {
+      value = arg.substr(equals + 1);
+      arg.resize(equals);
+    } else if (i + 1 < args.size()) {
+      value = args[++i];
+    } else {
+      *error = arg + " needs a value";
+      return false;
+    }
+
+    bool known = false;
+    for (const auto& [name, field] : answers) {
+      if (arg != name) continue;
+      if (value.find_first_of("\r\n") != std::string::npos) {
+        *error = arg + " takes one line of text";
+        return false;
+      }
+      *field = value;
+      known = true;
+    }
+    for (const auto& [name, field] : paths) {
+      if (arg == name) {
+        *field = value;
+        known = true;
+      }
+    }
+    unsigned long long number = 0;
+    if (arg == "--job-id") {
+      if (!ParseNumber(value, 1, 0xFFFFFFFFull, &number)) {
+        *error = "--job-id takes a number from 1 to 4294967295";
+        return false;
+      }
+      options->job_id = static_cast<std::uint32_t>(number);
+      known = true;
+    } else if (arg == "--chunk-size") {
+      if (!ParseNumber(value, 1, 1u << 24, &number)) {
+        *error = "--chunk-size takes a number from 1 to 16777216";
+        return false;
+      }
+      options->chunk_size = static_cast<std::size_t>(number);
+      known = true;
+    }
+    if (!known) {
+      *error = "unknown option " + arg;
+      return false;
+    }
+  }
+  if (options->cancel_setup && (options->server || options->user || options->password ||
+                                options->mail || options->attempts)) {
+    *error = "--cancel-setup together with setup answers";
+    return false;
+  }
+  if (options->cancel_fax && (options->fax_number || options->dial_attempts || options->note)) {
+    *error = "--cancel-fax together with fax-number answers";
+    return false;
+  }
+  return true;
+}
+
+std::optional<std::string> SetupAnswer(const Options& options) {
+  if (options.cancel_setup) return std::string(quor::kCancelAnswer);
+  std::string answer;
+  AddLine(&answer, kSetupServerId, options.server);
+  AddLine(&answer, kSetupUserId, options.user);
+  AddLine(&answer, kSetupPasswordId, options.password);
+  AddLine(&answer, kSetupMailId, options.mail);
+  AddLine(&answer, kSetupAttemptsId, options.attempts);
+  if (answer.empty()) return std::nullopt;
+  return answer;
+}
+
+std::optional<std::string> FaxNumberAnswer(const Options& options) {
+  if (options.cancel_fax) return std::string(quor::kCancelAnswer);
+  std::string answer;
+  AddLine(&answer, kFaxNumberId, options.fax_number);
+  AddLine(&answer, kFaxAttemptsId, options.dial_attempts);
+  AddLine(&answer, kFaxNoteId, options.note);
+  if (answer.empty()) return std::nullopt;
+  return answer;
+}
+
+}  // namespace telvor::spoolhost

@@ -1,0 +1,40 @@
+// The command line of telvor-spool.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace telvor::spoolhost {
+
+struct Options {
+  std::string monitor;   // the plug-in; empty: libquor.so beside the program
+  std::string registry;  // the key store; empty: the default place
+  std::string printer;   // the printer whose job this is
+  std::uint32_t job_id = 1;
+  std::size_t chunk_size = 4096;
+  std::string input;  // the document; empty or "-": standard input
+  bool help = false;
+
+  // Answers for the setup form, used when the monitor asks for its settings.
+  std::optional<std::string> server, user, password, mail, attempts;
+  bool cancel_setup = false;
+  // Answers for the fax-number form.
+  std::optional<std::string> fax_number, dial_attempts, note;
+  bool cancel_fax = false;
+};
+
+extern const char kUsage[];
+
+// False with a reason for an unknown option, a missing or bad value, or a
+// value that spans lines (a form field holds one line).
+bool ParseOptions(const std::vector<std::string>& args, Options* options, std::string* error);
+
+// The prepared answers for the monitor's forms: "cancel", or lines "ID=text";
+// nothing when no option answers that form (it then asks in the terminal).
+std::optional<std::string> SetupAnswer(const Options& options);
+std::optional<std::string> FaxNumberAnswer(const Options& options);
+
+}  // namespace telvor::spoolhost

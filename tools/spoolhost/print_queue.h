@@ -1,0 +1,54 @@
+// The host's print queue: the one printer the host prints to, its jobs and
+// the printer handles the monitor opens through the printer calls
+// OpenPrinterW, SetJobW and ClosePrinter (exports.cpp).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+
+#include "telvor/text.h"
+
+namespace telvor::spoolhost {
+
+// Error codes of the printer calls, as the Windows spooler reports them.
+constexpr std::uint32_t kPrinterInvalidHandle = 6;
+constexpr std::uint32_t kPrinterNotSupported = 50;
+constexpr std::uint32_t kPrinterInvalidParameter = 87;
+constexpr std::uint32_t kPrinterInvalidName = 1801;
+
+class PrintQueue {
+ public:
+  using Notice = std::function<void(const std::string&)>;
+
+  // `notice` receives each change of a job's state as "job 1: sent to printer".
+  PrintQueue(Text printer_name, Notice notice)
+      : printer_name_(std::move(printer_name)), notice_(std::move(notice)) {}
+
+  // A job the host is about to print; its state starts as "printing".
+  void AddJob(std::uint32_t job_id);
+  // The job's state, or "" for a job the queue does not know.
+  std::string JobState(std::uint32_t job_id) const;
+  std::size_t OpenHandles() const { return handles_.size(); }
+
+  // The printer calls: true on success, otherwise false with the code in `*error`.
+  bool Open(const char16_t* name, void** handle, std::uint32_t* error);
+  bool SetJob(void* handle, std::uint32_t job_id, std::uint32_t level, const void* job,
+              std::uint32_t command, std::uint32_t* error);
+  bool Close(void* handle, std::uint32_t* error);
+
+ private:
+  Text printer_name_;
+  Notice notice_;
+  std::map<std::uint32_t, std::string> jobs_;
+  std::set<std::uintptr_t> handles_;
+  std::uintptr_t next_handle_ = 1;
+};
+
+// The queue the exported printer calls serve (null: every call fails).
+void ServePrintQueue(PrintQueue* queue);
+PrintQueue* ServedPrintQueue();
+
+}  // namespace telvor::spoolhost

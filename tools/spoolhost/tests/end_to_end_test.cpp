@@ -1,0 +1,154 @@
+// telvor-spool, the monitor plug-in and the fax client together, against the
+// embedded fax server: what a person printing to "Telvor Printer" gets.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "faxserver/faxserver.h"
+#include "run_host.h"
+
+namespace telvor::spoolhost::testing {
+namespace {
+
+const char kDocument[] =
+    "%!PS-Adobe-3.0\n"
+    "/Helvetica findfont 24 scalefont setfont\n"
+    "72 700 moveto (Printed through the port FX:) show\n"
+    "showpage\n";
+
+bool HasLine(const std::string& text, const std::string& line) {
+  return ("\n" + text + "\n").find("\n" + line + "\n") != std::string::npos;
+}
+
+class EmbeddedServer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/spoolhost-e2e-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    work_ = pattern;
+    temp_ = work_ + "/temp";
+    ASSERT_EQ(mkdir(temp_.c_str(), 0700), 0);
+    key_ = work_ + "/TelvorMon.reg";
+    document_ = work_ + "/letter.ps";
+    WriteFile(document_, kDocument);
+  }
+  void TearDown() override {
+    if (!HasFailure()) {
+      const std::string command = "rm -rf '" + work_ + "'";
+      EXPECT_EQ(system(command.c_str()), 0);
+    }
+  }
+
+  void StartServer(const std::string& address) {
+    server_ = std::make_unique<faxserver::Server>(address, work_ + "/spool");
+    std::string error;
+    ASSERT_TRUE(server_->Start(&error)) << error;
+  }
+
+  HostRun Print(std::vector<std::string> args, const std::string& input = "") {
+    args.insert(args.begin(), {"--registry", key_});
+    HostRun run = RunHost(args, work_, {{"TEMP", temp_}}, input);
+    std::cerr << "--- telvor-spool stdout:\n" << run.out << "--- stderr:\n" << run.err;
+    return run;
+  }
+
+  // The job's files left in TEMP besides the port's placeholder.
+  std::vector<std::string> SpoolFiles() {
+    std::vector<std::string> files = ListDirectory(temp_);
+    const auto placeholder = std::find(files.begin(), files.end(), "fax777.tmp");
+    EXPECT_NE(placeholder, files.end());
+    if (placeholder != files.end()) files.erase(placeholder);
+    return files;
+  }
+
+  std::string work_, temp_, key_, document_;
+  std::unique_ptr<faxserver::Server> server_;
+};
+
+TEST_F(EmbeddedServer, FirstUseStoresTheSetupAndLaterJobsReuseIt) {
+  StartServer("127.0.2.1");
+  HostRun first = Print({"--server", "127.0.2.1", "--user", "alice", "--password", "secret",
+                         "--mail", "alice@example.com", "--attempts", "3", "--fax-number",
+                         "5551234", "--dial-attempts", "2", "--note", "First page", document_});
+  EXPECT_EQ(first.status, 0);
+  EXPECT_TRUE(HasLine(first.out, "job 1: sent to printer")) << first.out;
+  EXPECT_NE(first.err.find("port FX: of monitor TelvorMon (HylaFAX Server)"), std::string::npos);
+  ASSERT_EQ(server_->JobCount(), 1);
+  const std::string job = server_->JobText(1);
+  EXPECT_TRUE(HasLine(job, "JPARM DIALSTRING 5551234")) << job;
+  EXPECT_TRUE(HasLine(job, "JPARM NOTIFYADDR alice@example.com"));
+  EXPECT_TRUE(HasLine(job, "JPARM FROMUSER alice"));
+  EXPECT_TRUE(HasLine(job, "JPARM JOBINFO First page"));
+  EXPECT_TRUE(HasLine(job, "JPARM MAXDIALS 2"));
+  EXPECT_EQ(server_->JobDocument(1), kDocument);
+  EXPECT_TRUE(SpoolFiles().empty());  // deleted once handed over
+
+  // The key now holds the spooler's value and the five settings.
+  const std::string key = ReadFile(key_);
+  for (const char* value :
+       {"\"Driver\"=\"libquor.so\"", "\"HylaFAXServerIp\"=\"127.0.2.1\"", "\"User\"=\"alice\"",
+        "\"Password\"=\"secret\"", "\"MailAddress\"=\"alice@example.com\"", "\"Attempts\"=\"3\""}) {
+    EXPECT_TRUE(HasLine(key, value)) << value << " in\n" << key;
+  }
+
+  // A second job, from standard input: no setup, only the fax number.
+  HostRun second = Print({"--job-id", "2", "--fax-number", "5559876"}, document_);
+  EXPECT_EQ(second.status, 0);
+  EXPECT_TRUE(HasLine(second.out, "job 2: sent to printer")) << second.out;
+  ASSERT_EQ(server_->JobCount(), 2);
+  const std::string again = server_->JobText(2);
+  EXPECT_TRUE(HasLine(again, "JPARM DIALSTRING 5559876")) << again;
+  EXPECT_TRUE(HasLine(again, "JPARM FROMUSER alice"));
+  EXPECT_TRUE(HasLine(again, "JPARM MAXDIALS 3"));  // the stored default attempts
+  EXPECT_EQ(server_->JobDocument(2), kDocument);
+  EXPECT_EQ(ReadFile(key_), key);
+}
+
+TEST_F(EmbeddedServer, ACancelledFaxNumberSendsNothing) {
+  StartServer("127.0.2.2");
+  HostRun run = Print({"--server", "127.0.2.2", "--user", "bob", "--cancel-fax", document_});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(HasLine(run.out, "job 1: sent to printer")) << run.out;
+  EXPECT_EQ(server_->JobCount(), 0);
+  EXPECT_EQ(server_->UploadCount(), 0);
+  EXPECT_EQ(server_->Transcript(), "");
+  EXPECT_TRUE(SpoolFiles().empty());
+}
+
+TEST_F(EmbeddedServer, AFailedSendKeepsTheSpoolFileAndFails) {
+  // Nothing listens on 127.0.2.3.
+  HostRun run =
+      Print({"--server", "127.0.2.3", "--user", "carol", "--fax-number", "5551234", document_});
+  EXPECT_NE(run.status, 0);
+  EXPECT_NE(run.err.find("TelvMon: SendFax error -"), std::string::npos) << run.err;
+  EXPECT_TRUE(HasLine(run.out, "job 1: sent to printer")) << run.out;
+  const std::vector<std::string> kept = SpoolFiles();
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(kept[0].substr(0, 3), "fax");
+  EXPECT_EQ(ReadFile(temp_ + "/" + kept[0]), kDocument);
+}
+
+TEST_F(EmbeddedServer, ACancelledSetupStoresNothingAndIsAskedAgain) {
+  StartServer("127.0.2.4");
+  HostRun cancelled = Print({"--cancel-setup", "--fax-number", "5551234", document_});
+  EXPECT_NE(cancelled.status, 0);  // no server address to send to
+  EXPECT_EQ(server_->JobCount(), 0);
+  std::string key = ReadFile(key_);
+  EXPECT_TRUE(HasLine(key, "\"Driver\"=\"libquor.so\"")) << key;
+  EXPECT_EQ(key.find("HylaFAXServerIp"), std::string::npos) << key;
+
+  HostRun set_up =
+      Print({"--server", "127.0.2.4", "--user", "dave", "--fax-number", "5551234", document_});
+  EXPECT_EQ(set_up.status, 0);
+  ASSERT_EQ(server_->JobCount(), 1);
+  EXPECT_TRUE(HasLine(server_->JobText(1), "JPARM FROMUSER dave"));
+  EXPECT_TRUE(HasLine(ReadFile(key_), "\"HylaFAXServerIp\"=\"127.0.2.4\""));
+}
+
+}  // namespace
+}  // namespace telvor::spoolhost::testing

@@ -1,0 +1,29 @@
+// Runs telvor-spool as a child process for the end-to-end tests.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace telvor::spoolhost::testing {
+
+struct HostRun {
+  int status = -1;  // exit status; -1 when it did not exit by itself
+  std::string out;
+  std::string err;
+};
+
+// Runs the host in `directory` (where the fax client writes its log) with
+// `environment` added to this process's (answers for the forms removed), its
+// standard input from `input` ("" for none). The child has no terminal: a
+// form without answers is cancelled instead of waiting. Killed after 60 s.
+HostRun RunHost(const std::vector<std::string>& args, const std::string& directory,
+                const std::map<std::string, std::string>& environment,
+                const std::string& input = "");
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& content);
+// Names of the files in `directory`, sorted.
+std::vector<std::string> ListDirectory(const std::string& directory);
+
+}  // namespace telvor::spoolhost::testing

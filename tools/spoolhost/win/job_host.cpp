@@ -1,0 +1,412 @@
+// A Windows test host for quor.dll: loads the monitor the way the spooler
+// does, hands it a MONITORINIT whose registry functions work on a real
+// registry key, and prints one job to FX: while a helper thread answers the
+// real setup and fax-number dialogs as a person would.
+//
+//   telvor-job-host SERVER FAX-NUMBER NOTE [SCREENSHOT-DIRECTORY]
+//
+// With a screenshot directory, each dialog, once filled in, is announced as
+// <dir>\hsetup.rect / callnum.rect ("x y width height" on the screen) and the
+// host waits for <dir>\hsetup.done / callnum.done before pressing its button.
+// The spooler's records first: they choose the layout of <windows.h>.
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "quor/spooler.h"
+#include "spooler.h"
+
+namespace {
+
+using telvor::spoolhost::ByteSource;
+
+const wchar_t kTestKey[] = L"Software\\TelvorTest\\SpoolHost";
+const wchar_t kDriverValue[] = L"Driver";
+const wchar_t kMonitorLibrary[] = L"quor.dll";
+const char kEntryPoint[] = "InitializePrintMonitor2";
+const wchar_t kPrinterName[] = L"Telvor Printer";
+// Where Wine's spooler keeps its printers: a printer recorded there can be
+// opened with OpenPrinterW (Wine's AddPrinterW cannot add one here).
+const wchar_t kPrintersKey[] = L"System\\CurrentControlSet\\Control\\Print\\Printers";
+const wchar_t kSetupCaption[] = L"Telvor Printer Setup";
+const wchar_t kFaxNumberCaption[] = L"Telvor Printer";
+const wchar_t* const kMessageCaptions[] = {L"TelvMon", L"TelvMon2"};
+const wchar_t kSetupUser[] = L"wine";
+const wchar_t kSetupPassword[] = L"secret";
+const wchar_t kSetupMail[] = L"wine@example.com";
+const wchar_t kSetupAttempts[] = L"2";
+const wchar_t kDialAttempts[] = L"4";
+constexpr DWORD kDialogWaitMs = 60000;
+constexpr DWORD kScreenshotWaitMs = 30000;
+// A job whose dialogs cannot be answered would block for good.
+constexpr ULONGLONG kJobTimeLimitMs = 120000;
+
+const char kDocument[] =
+    "%!PS-Adobe-3.0\n"
+    "/Helvetica findfont 24 scalefont setfont\n"
+    "72 700 moveto (Printed through quor.dll under Wine) show\n"
+    "showpage\n";
+
+int failures = 0;
+
+void Check(bool ok, const std::string& what) {
+  std::printf("%s: %s\n", ok ? "ok" : "FAILED", what.c_str());
+  std::fflush(stdout);
+  if (!ok) ++failures;
+}
+
+std::string Narrow(const std::wstring& text) {
+  std::string out;
+  for (wchar_t c : text) out += c < 0x80 ? static_cast<char>(c) : '?';
+  return out;
+}
+
+// The spooler's registry functions on a real key.
+HKEY Key(HANDLE key) { return static_cast<HKEY>(key); }
+
+LONG WINAPI CreateKey(HANDLE key, LPCWSTR sub_key, DWORD options, REGSAM access,
+                      PSECURITY_ATTRIBUTES security, PHANDLE result, PDWORD disposition, HANDLE) {
+  HKEY created = nullptr;
+  const LONG status = RegCreateKeyExW(Key(key), sub_key, 0, nullptr, options, access, security,
+                                      &created, disposition);
+  if (status == ERROR_SUCCESS) *result = created;
+  return status;
+}
+
+LONG WINAPI OpenKey(HANDLE key, LPCWSTR sub_key, REGSAM access, PHANDLE result, HANDLE) {
+  HKEY opened = nullptr;
+  const LONG status = RegOpenKeyExW(Key(key), sub_key, 0, access, &opened);
+  if (status == ERROR_SUCCESS) *result = opened;
+  return status;
+}
+
+LONG WINAPI CloseKey(HANDLE key, HANDLE) { return RegCloseKey(Key(key)); }
+
+LONG WINAPI DeleteKey(HANDLE key, LPCWSTR sub_key, HANDLE) {
+  return RegDeleteKeyW(Key(key), sub_key);
+}
+
+LONG WINAPI EnumKey(HANDLE key, DWORD index, LPWSTR name, PDWORD name_capacity,
+                    PFILETIME write_time, HANDLE) {
+  return RegEnumKeyExW(Key(key), index, name, name_capacity, nullptr, nullptr, nullptr, write_time);
+}
+
+LONG WINAPI QueryInfoKey(HANDLE key, PDWORD sub_keys, PDWORD longest_sub_key, PDWORD values,
+                         PDWORD longest_name, PDWORD longest_data, PDWORD security_size,
+                         PFILETIME write_time, HANDLE) {
+  return RegQueryInfoKeyW(Key(key), nullptr, nullptr, nullptr, sub_keys, longest_sub_key, nullptr,
+                          values, longest_name, longest_data, security_size, write_time);
+}
+
+LONG WINAPI SetValue(HANDLE key, LPCWSTR name, DWORD type, const BYTE* data, DWORD size, HANDLE) {
+  return RegSetValueExW(Key(key), name, 0, type, data, size);
+}
+
+LONG WINAPI DeleteValue(HANDLE key, LPCWSTR name, HANDLE) {
+  return RegDeleteValueW(Key(key), name);
+}
+
+LONG WINAPI EnumValue(HANDLE key, DWORD index, LPWSTR name, PDWORD name_capacity, PDWORD type,
+                      PBYTE data, PDWORD data_capacity, HANDLE) {
+  return RegEnumValueW(Key(key), index, name, name_capacity, nullptr, type, data, data_capacity);
+}
+
+LONG WINAPI QueryValue(HANDLE key, LPCWSTR name, PDWORD type, PBYTE data, PDWORD data_capacity,
+                       HANDLE) {
+  return RegQueryValueExW(Key(key), name, nullptr, type, data, data_capacity);
+}
+
+MONITORREG MakeMonitorReg() {
+  MONITORREG reg{};
+  reg.cbSize = sizeof(MONITORREG);
+  reg.fpCreateKey = CreateKey;
+  reg.fpOpenKey = OpenKey;
+  reg.fpCloseKey = CloseKey;
+  reg.fpDeleteKey = DeleteKey;
+  reg.fpEnumKey = EnumKey;
+  reg.fpQueryInfoKey = QueryInfoKey;
+  reg.fpSetValue = SetValue;
+  reg.fpDeleteValue = DeleteValue;
+  reg.fpEnumValue = EnumValue;
+  reg.fpQueryValue = QueryValue;
+  return reg;
+}
+
+bool SetText(HKEY key, const wchar_t* name, const std::wstring& text) {
+  return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                        static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+std::wstring GetText(HKEY key, const wchar_t* name) {
+  wchar_t data[256] = {};
+  DWORD size = sizeof data - sizeof(wchar_t);
+  if (RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size) !=
+      ERROR_SUCCESS) {
+    return L"(missing)";
+  }
+  return data;
+}
+
+// The printer whose job this is, recorded the way Wine's spooler keeps one.
+bool RecordPrinter() {
+  HKEY printer = nullptr;
+  const std::wstring path = std::wstring(kPrintersKey) + L"\\" + kPrinterName;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                      &printer, nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  bool ok = SetText(printer, L"Name", kPrinterName) && SetText(printer, L"Port", L"FX:") &&
+            SetText(printer, L"Printer Driver", L"HP LaserJet 4/4M PS") &&
+            SetText(printer, L"Print Processor", L"winprint") &&
+            SetText(printer, L"Datatype", L"RAW");
+  const DWORD attributes = PRINTER_ATTRIBUTE_LOCAL;
+  ok = ok && RegSetValueExW(printer, L"Attributes", 0, REG_DWORD,
+                            reinterpret_cast<const BYTE*>(&attributes),
+                            sizeof attributes) == ERROR_SUCCESS;
+  RegCloseKey(printer);
+  return ok;
+}
+
+void ForgetPrinter() {
+  const std::wstring path = std::wstring(kPrintersKey) + L"\\" + kPrinterName;
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str());
+}
+
+class MemorySource : public ByteSource {
+ public:
+  long long Read(std::uint8_t* buffer, std::size_t size) override {
+    std::size_t count = sizeof kDocument - 1 - offset_;
+    if (count > size) count = size;
+    std::memcpy(buffer, kDocument + offset_, count);
+    offset_ += count;
+    return static_cast<long long>(count);
+  }
+
+ private:
+  std::size_t offset_ = 0;
+};
+
+// What the helper thread does and saw.
+struct Answers {
+  std::wstring server;
+  std::wstring fax_number;
+  std::wstring note;
+  std::wstring screenshots;  // empty: none
+  std::atomic<bool> done{false};
+  std::atomic<bool> setup_answered{false};
+  std::atomic<bool> fax_number_answered{false};
+  std::vector<std::string> messages;  // message boxes the monitor showed
+};
+
+bool FileExists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Lets the test script photograph the dialog before it is confirmed.
+void OfferScreenshot(const Answers& answers, HWND dialog, const wchar_t* name) {
+  if (answers.screenshots.empty()) return;
+  RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  Sleep(500);
+  RECT rect;
+  GetWindowRect(dialog, &rect);
+  const std::wstring base = answers.screenshots + L"\\" + name;
+  const std::wstring done = base + L".done";
+  const std::wstring rect_path = base + L".rect";
+  char line[64];
+  const int length = std::snprintf(line, sizeof line, "%ld %ld %ld %ld\n", rect.left, rect.top,
+                                   rect.right - rect.left, rect.bottom - rect.top);
+  const std::wstring partial = rect_path + L".new";
+  HANDLE file = CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD written = 0;
+  WriteFile(file, line, static_cast<DWORD>(length), &written, nullptr);
+  CloseHandle(file);
+  MoveFileExW(partial.c_str(), rect_path.c_str(), MOVEFILE_REPLACE_EXISTING);
+  for (DWORD waited = 0; waited < kScreenshotWaitMs && !FileExists(done); waited += 100) {
+    Sleep(100);
+  }
+  Check(FileExists(done), "screenshot of " + Narrow(name) + " taken");
+}
+
+void Fill(HWND dialog, int id, const std::wstring& text) {
+  SetDlgItemTextW(dialog, id, text.c_str());
+}
+
+BOOL CALLBACK FindMessageText(HWND child, LPARAM found) {
+  wchar_t class_name[16] = {};
+  GetClassNameW(child, class_name, 16);
+  if (lstrcmpiW(class_name, L"Static") == 0) {
+    wchar_t text[256] = {};
+    GetWindowTextW(child, text, 256);
+    if (text[0]) *reinterpret_cast<std::wstring*>(found) = text;
+  }
+  return TRUE;
+}
+
+DWORD WINAPI AnswerDialogs(LPVOID parameter) {
+  auto& answers = *static_cast<Answers*>(parameter);
+  const ULONGLONG start = GetTickCount64();
+  while (!answers.done) {
+    Sleep(100);
+    if (GetTickCount64() - start > kJobTimeLimitMs) {
+      Check(false, "the job ended in time");
+      ExitProcess(1);
+    }
+    HWND setup = FindWindowW(nullptr, kSetupCaption);
+    if (setup && IsWindowVisible(setup)) {
+      Fill(setup, 1000, answers.server);
+      Fill(setup, 1002, kSetupUser);
+      Fill(setup, 1003, kSetupPassword);
+      Fill(setup, 1004, kSetupMail);
+      Fill(setup, 1009, kSetupAttempts);
+      OfferScreenshot(answers, setup, L"hsetup");
+      PostMessageW(setup, WM_COMMAND, IDOK, 0);
+      answers.setup_answered = true;
+      while (IsWindow(setup) && !answers.done) Sleep(50);
+      continue;
+    }
+    HWND fax = FindWindowW(nullptr, kFaxNumberCaption);
+    if (fax && IsWindowVisible(fax)) {
+      Fill(fax, 1000, answers.fax_number);
+      Fill(fax, 1002, kDialAttempts);
+      Fill(fax, 1003, answers.note);
+      OfferScreenshot(answers, fax, L"callnum");
+      PostMessageW(fax, WM_COMMAND, IDOK, 0);
+      answers.fax_number_answered = true;
+      while (IsWindow(fax) && !answers.done) Sleep(50);
+      continue;
+    }
+    for (const wchar_t* caption : kMessageCaptions) {
+      HWND box = FindWindowW(nullptr, caption);
+      if (!box || !IsWindowVisible(box)) continue;
+      std::wstring text;
+      EnumChildWindows(box, FindMessageText, reinterpret_cast<LPARAM>(&text));
+      answers.messages.push_back(Narrow(caption) + ": " + Narrow(text));
+      PostMessageW(box, WM_COMMAND, IDOK, 0);
+      while (IsWindow(box) && !answers.done) Sleep(50);
+    }
+  }
+  return 0;
+}
+
+std::wstring Widen(const char* text) {
+  std::wstring out;
+  for (; *text; ++text) out += static_cast<wchar_t>(static_cast<unsigned char>(*text));
+  return out;
+}
+
+std::vector<std::wstring> TempFiles(const std::wstring& directory) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW entry;
+  HANDLE search = FindFirstFileW((directory + L"\\*").c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(entry.cFileName);
+  } while (FindNextFileW(search, &entry));
+  FindClose(search);
+  return names;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 4) {
+    std::printf("usage: telvor-job-host SERVER FAX-NUMBER NOTE [SCREENSHOT-DIRECTORY]\n");
+    return 2;
+  }
+  static Answers answers;
+  answers.server = Widen(argv[1]);
+  answers.fax_number = Widen(argv[2]);
+  answers.note = Widen(argv[3]);
+  if (argc > 4) answers.screenshots = Widen(argv[4]);
+
+  // The monitor's key, holding only what the spooler writes at registration.
+  RegDeleteTreeW(HKEY_CURRENT_USER, kTestKey);
+  HKEY key = nullptr;
+  Check(RegCreateKeyExW(HKEY_CURRENT_USER, kTestKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                        nullptr) == ERROR_SUCCESS &&
+            SetText(key, kDriverValue, kMonitorLibrary),
+        "monitor key with its one Driver value");
+  Check(RecordPrinter(), "printer \"Telvor Printer\" on FX: recorded for Wine's spooler");
+
+  // A TEMP of the job's own, so that what the job leaves there shows.
+  wchar_t temp_root[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp_root);
+  const std::wstring temp =
+      std::wstring(temp_root) + L"telvor-job-host-" + std::to_wstring(GetCurrentProcessId());
+  CreateDirectoryW(temp.c_str(), nullptr);
+  SetEnvironmentVariableW(L"TEMP", temp.c_str());
+
+  HMODULE monitor = LoadLibraryW(kMonitorLibrary);
+  Check(monitor != nullptr, "quor.dll loaded");
+  auto initialize = monitor ? reinterpret_cast<InitializePrintMonitor2Function>(
+                                  reinterpret_cast<void*>(GetProcAddress(monitor, kEntryPoint)))
+                            : nullptr;
+  Check(initialize != nullptr, "InitializePrintMonitor2 found");
+  if (!initialize) return 1;
+
+  static MONITORREG registry = MakeMonitorReg();
+  static MONITORINIT init;
+  static char spooler_token;
+  init.cbSize = sizeof init;
+  init.hSpooler = &spooler_token;
+  init.hckRegistryRoot = key;
+  init.pMonitorReg = &registry;
+  init.bLocal = TRUE;
+  init.pszServerName = nullptr;
+  HANDLE monitor_handle = nullptr;
+  LPMONITOR2 table = initialize(&init, &monitor_handle);
+  Check(table != nullptr, "operations table");
+  if (!table) return 1;
+
+  telvor::spoolhost::PortEntry port;
+  std::string error;
+  Check(telvor::spoolhost::FindPort(*table, monitor_handle, &port, &error),
+        "EnumPorts lists FX: " + error);
+
+  HANDLE helper = CreateThread(nullptr, 0, AnswerDialogs, &answers, 0, nullptr);
+  MemorySource source;
+  telvor::spoolhost::JobRequest request;
+  request.printer = reinterpret_cast<const char16_t*>(kPrinterName);
+  request.job_id = 1;
+  request.document = u"wine-test.ps";
+  const auto result = telvor::spoolhost::PrintJob(*table, monitor_handle, source, request, &error);
+  answers.done = true;
+  WaitForSingleObject(helper, kDialogWaitMs);
+  CloseHandle(helper);
+
+  Check(result == telvor::spoolhost::JobResult::kHandedOver, "job handed over " + error);
+  Check(answers.setup_answered, "setup dialog \"Telvor Printer Setup\" answered");
+  Check(answers.fax_number_answered, "fax-number dialog \"Telvor Printer\" answered");
+  for (const std::string& message : answers.messages) Check(false, "message box " + message);
+
+  DWORD values = 0;
+  RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr,
+                   nullptr, nullptr, nullptr);
+  Check(values == 6, "the key holds six values (" + std::to_string(values) + ")");
+  Check(GetText(key, L"HylaFAXServerIp") == answers.server, "HylaFAXServerIp stored");
+  Check(GetText(key, L"User") == kSetupUser, "User stored");
+  Check(GetText(key, L"Attempts") == kSetupAttempts, "Attempts stored");
+
+  const auto left = TempFiles(temp);
+  Check(left.size() == 1 && left[0] == L"fax777.tmp",
+        "only the placeholder fax777.tmp is left in TEMP (" + std::to_string(left.size()) +
+            " files)");
+
+  for (const auto& name : left) DeleteFileW((temp + L"\\" + name).c_str());
+  RemoveDirectoryW(temp.c_str());
+  RegCloseKey(key);
+  RegDeleteTreeW(HKEY_CURRENT_USER, kTestKey);
+  ForgetPrinter();
+  // Run inside Wine's desktop (explorer /desktop) the exit status is lost:
+  // the last line tells.
+  if (failures > 0) {
+    std::printf("%d check(s) failed\n", failures);
+  } else {
+    std::printf("all checks passed\n");
+  }
+  std::fflush(stdout);
+  return failures == 0 ? 0 : 1;
+}

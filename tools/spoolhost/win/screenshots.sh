@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Photographs the monitor's dialogs HSETUP and CALLNUM as Wine draws them
+# into docs/hsetup.png and docs/callnum.png, by printing one job through
+# quor.dll (see job_test.sh). Uses the builds of tools/test.sh:
+#   screenshots.sh [WIN64_BUILD_DIR [NATIVE_BUILD_DIR]]   (build/win64, build/native)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../../.." && pwd)
+win64=${1:-$root/build/win64}
+native=${2:-$root/build/native}
+cmake --build "$native" --target telvor-faxserver >/dev/null
+cmake --build "$win64" --target telvor-job-host >/dev/null
+bash "$root/tools/spoolhost/win/job_test.sh" \
+  --host "$win64/tools/spoolhost/win/telvor-job-host.exe" \
+  --faxserver "$native/tools/faxserver/telvor-faxserver" \
+  --work "$win64/tools/spoolhost/win/screenshots-run" \
+  --screenshots "$root/docs"
