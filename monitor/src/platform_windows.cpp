@@ -4,7 +4,7 @@
 #include <initializer_list>
 
 #include "platform.h"
-#include "quor/spooler.h"  // first: it chooses the spooler records' layout
+#include "quor/spooler.h"
 #include "resource.h"
 #include "text_cast.h"
 

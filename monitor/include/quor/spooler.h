@@ -15,9 +15,11 @@
 #define NTDDI_VERSION 0x06000000
 #endif
 // In this order: each needs the one before.
+// clang-format off
 #include <windows.h>
-#include <winsplp.h>
 #include <winspool.h>
+#include <winsplp.h>
+// clang-format on
 
 #else
 
