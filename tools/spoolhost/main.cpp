@@ -97,6 +97,12 @@ int Run(int argc, char** argv) {
 
   int input = STDIN_FILENO;
   std::string document = "standard input";
+  if (options.input.empty() && ::isatty(STDIN_FILENO)) {
+    // The terminal is for the forms; a document typed there is no print job.
+    Fail("no document: name a file, or pipe one in");
+    std::cerr << kUsage;
+    return kExitUsage;
+  }
   if (!options.input.empty() && options.input != "-") {
     input = ::open(options.input.c_str(), O_RDONLY | O_CLOEXEC);
     if (input < 0) {

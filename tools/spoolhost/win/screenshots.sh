@@ -7,6 +7,10 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/../../.." && pwd)
 win64=${1:-$root/build/win64}
 native=${2:-$root/build/native}
+for dir in "$native" "$win64"; do
+  [ -f "$dir/CMakeCache.txt" ] ||
+    { echo "no build in $dir: run tools/test.sh first, or name the build directories" >&2; exit 1; }
+done
 cmake --build "$native" --target telvor-faxserver >/dev/null
 cmake --build "$win64" --target telvor-job-host >/dev/null
 bash "$root/tools/spoolhost/win/job_test.sh" \
