@@ -21,5 +21,13 @@ echo "installing: ${missing[*]}"
 sudo=
 if [ "$(id -u)" -ne 0 ]; then sudo=sudo; fi
 export DEBIAN_FRONTEND=noninteractive
+# Packages install without starting their services: the tests run their own
+# HylaFAX daemons, on a loopback address of their choosing.
+policy=/usr/sbin/policy-rc.d
+if [ ! -e $policy ]; then
+  printf '#!/bin/sh\nexit 101\n' | $sudo tee $policy >/dev/null
+  $sudo chmod +x $policy
+  trap '$sudo rm -f $policy' EXIT
+fi
 $sudo apt-get update -qq
 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
