@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -228,8 +229,8 @@ bool ParseStore(std::string_view text, std::vector<StoredValue>* values, std::st
 }
 
 bool KeyStore::Open(TextView library_name, std::string* error) {
-  std::ifstream in(path_, std::ios::binary);
-  if (!in) {
+  std::error_code status;
+  if (!std::filesystem::exists(path_, status) && !status) {
     values_.clear();
     values_.push_back({Text(kDriverValueName), kRegistryTextType, TextData(library_name)});
     if (!Save()) {
@@ -237,6 +238,12 @@ bool KeyStore::Open(TextView library_name, std::string* error) {
       return false;
     }
     return true;
+  }
+  // A key that is there but cannot be read is never registered afresh.
+  std::ifstream in(path_, std::ios::binary);
+  if (status || !std::filesystem::is_regular_file(path_, status) || !in) {
+    *error = "cannot read the key store " + path_;
+    return false;
   }
   std::ostringstream content;
   content << in.rdbuf();

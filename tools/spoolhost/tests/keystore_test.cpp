@@ -1,6 +1,8 @@
 #include "keystore.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -153,6 +155,16 @@ TEST_F(KeyStoreTest, AFileThatIsNotAKeyIsRefusedWithItsLine) {
        {"\"A\"=hex(1):0", "\"A\"=hex(1):00,", "\"A\"=\"open", "\"A\"=\"\\q\"", "\"A\"\"b\""}) {
     EXPECT_FALSE(ParseStore(bad, &values, &error)) << bad;
   }
+}
+
+TEST_F(KeyStoreTest, AKeyThatCannotBeReadIsNotRegisteredAfresh) {
+  // A directory where the file should be: there, but not readable as a key.
+  ASSERT_EQ(mkdir(path_.c_str(), 0700), 0);
+  KeyStore store(path_);
+  std::string error;
+  EXPECT_FALSE(store.Open(u"libquor.so", &error));
+  EXPECT_NE(error.find("cannot read"), std::string::npos) << error;
+  rmdir(path_.c_str());
 }
 
 TEST_F(KeyStoreTest, AWriteThatCannotBeStoredChangesNothing) {

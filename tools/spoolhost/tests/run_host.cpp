@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -46,7 +47,10 @@ HostRun RunHost(const std::vector<std::string>& args, const std::string& directo
   for (char** e = environ; *e; ++e) {
     const std::string entry = *e;
     const std::string name = entry.substr(0, entry.find('='));
-    if (name.rfind("QUOR_ANSWER_", 0) == 0 || environment.count(name)) continue;
+    if (name.rfind("QUOR_ANSWER_", 0) == 0 || environment.count(name) ||
+        name == "LD_LIBRARY_PATH") {
+      continue;
+    }
     env_strings.push_back(entry);
   }
   for (const auto& [name, value] : environment) env_strings.push_back(name + "=" + value);
@@ -54,8 +58,14 @@ HostRun RunHost(const std::vector<std::string>& args, const std::string& directo
   // AddressSanitizer's dlopen interceptor hides the monitor's own run path
   // ($ORIGIN), by which it finds the fax client beside it: name the place.
   const std::string program = TELVOR_SPOOL;
-  env_strings.push_back("LD_LIBRARY_PATH=" + program.substr(0, program.rfind('/')));
+  std::string library_path = program.substr(0, program.rfind('/'));
+#else
+  std::string library_path;
 #endif
+  if (const char* inherited = getenv("LD_LIBRARY_PATH"); inherited && *inherited) {
+    library_path += (library_path.empty() ? "" : ":") + std::string(inherited);
+  }
+  if (!library_path.empty()) env_strings.push_back("LD_LIBRARY_PATH=" + library_path);
   std::vector<char*> envp;
   for (auto& s : env_strings) envp.push_back(s.data());
   envp.push_back(nullptr);
