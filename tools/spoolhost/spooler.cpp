@@ -177,7 +177,9 @@ JobResult PrintJob(const MONITOR2& monitor, HANDLE monitor_handle, ByteSource& i
 
   const BOOL ended = monitor.pfnEndDocPort(port);
   if (!ended) {
-    *error = "EndDocPort failed: the fax was not handed over";
+    *error =
+        "EndDocPort failed: the fax was not handed over (the monitor keeps the job's "
+        "spool file in TEMP)";
   }
   if (!monitor.pfnClosePort(port) && ended) {
     *error = "ClosePort failed (error " + std::to_string(GetLastError()) + ")";
