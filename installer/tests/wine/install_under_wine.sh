@@ -17,6 +17,13 @@ if [ $# -ne 8 ]; then
 fi
 scenario=$1 install_exe=$2 quor_dll=$3 telvor_dll=$4 run_watched=$5 spooler_state=$6
 ntprint_inf=$7 environment=$8
+case $scenario in
+  twice | missing-library) ;;
+  *)
+    echo "unknown scenario: $scenario"
+    exit 2
+    ;;
+esac
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=wine_session.sh
 . "$here/wine_session.sh"
@@ -50,15 +57,7 @@ done
 wine_session_start
 echo "prefix: $WINEPREFIX, display $DISPLAY"
 
-# The printer INF and its five stand-in driver files: a fresh prefix has none.
-# The files sit beside the INF, where the Setup API looks when no source path
-# is given; a missing one would open a blocking "insert disk" prompt.
-inf_dir=$(wine_path windows/inf)
-cp "$ntprint_inf" "$inf_dir/ntprint.inf"
-driver_files=(PSCRIPT5.DLL HP4M6_V1.PPD PS5UI.DLL PSCRIPT.HLP PSCRIPT.NTF)
-for file in "${driver_files[@]}"; do
-  printf 'stand-in for %s\r\n' "$file" >"$inf_dir/$file"
-done
+wine_supply_printer_inf "$ntprint_inf"
 
 # The folder the installer runs from.
 setup_dir=$(wine_path telvor-setup)
@@ -68,6 +67,7 @@ cp "$quor_dll" "$setup_dir/quor.dll"
 if [ "$scenario" != missing-library ]; then cp "$telvor_dll" "$setup_dir/telvor.dll"; fi
 
 system_dir=$(wine_path windows/system32)
+# The printer-driver directory of "Windows x64", the x86_64 installer's environment.
 driver_dir=$(wine_path windows/system32/spool/drivers/x64)
 printers_key='HKLM\System\CurrentControlSet\Control\Print\Printers\Telvor Printer'
 monitor_key='HKLM\System\CurrentControlSet\Control\Print\Monitors\TelvorMon'
@@ -120,7 +120,7 @@ check_complete_run() {  # run, restarts expected on success
     echo "wine limit: $run: AddPrinterW wrote \"Telvor Printer\" but returned NULL with 1801:" \
       "Wine stores no \"Datatype\" for a printer added without one (Windows takes \"RAW\")," \
       "so Wine's own OpenPrinter of the new printer fails. The installer reported" \
-      "\"AddPrinter error 1801\\n\" and exited with 1801; closing the printer, the final spooler" \
+      "\"AddPrinter error 1801\" and exited with 1801; closing the printer, the final spooler" \
       "restart and \"Install Success!\" could not run."
     if [ "$(spooler_restarts "$run")" = $((restarts - 1)) ]; then
       pass "$run: the spooler restarted $((restarts - 1)) time(s) before adding the printer"
@@ -138,7 +138,7 @@ check_complete_run() {  # run, restarts expected on success
 check_installed() {  # state log, run
   local st=$1 run=$2 file
   expect_line "$st" "driver: HP LaserJet 4/4M PS" "$run: the driver \"HP LaserJet 4/4M PS\" is installed"
-  for file in "${driver_files[@]}"; do
+  for file in "${wine_driver_files[@]}"; do
     if [ -f "$driver_dir/$file" ]; then
       pass "$run: $file is in the printer-driver directory"
     else
@@ -146,8 +146,7 @@ check_installed() {  # state log, run
     fi
   done
   expect_line "$st" "monitor: TelvorMon" "$run: the monitor \"TelvorMon\" is registered"
-  if grep -q $'^port: FX:\t' "$st"; then pass "$run: the port \"FX:\" is listed"; else
-    fail "$run: the port \"FX:\" is not listed"; fi
+  expect_line "$st" $'port: FX:\tTelvorMon' "$run: the port \"FX:\" of \"TelvorMon\" is listed"
   expect_line "$st" $'printer: Telvor Printer\tFX:\tHP LaserJet 4/4M PS' \
     "$run: the printer \"Telvor Printer\" is on \"FX:\" with the driver"
   expect_same_file "$quor_dll" "$system_dir/quor.dll" "$run: quor.dll is in the system directory"
@@ -216,10 +215,6 @@ case $scenario in
     else
       pass "missing: no printer was added"
     fi
-    ;;
-  *)
-    echo "unknown scenario: $scenario"
-    exit 2
     ;;
 esac
 

@@ -14,21 +14,23 @@
 //   --start-spooler     start "Spooler" first, as on a Windows machine, where it runs
 //   --hold-first-box    leave the first box up that long, moved to the screen's
 //                       corner, so that the window behind it can be photographed
-#include <windows.h>
-
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace {
 
 constexpr DWORD kPollMs = 10;
-constexpr DWORD kDeadlineMs = 180000;
+constexpr DWORD kDeadlineMs = 120000;
+constexpr DWORD kSettleMs = 500;
 constexpr int kMessageTextId = 0xFFFF;  // the static of a standard message box
 
 std::string Escape(const std::wstring& text) {
@@ -48,8 +50,8 @@ std::string Escape(const std::wstring& text) {
   int size = WideCharToMultiByte(CP_UTF8, 0, escaped.c_str(), static_cast<int>(escaped.size()),
                                  nullptr, 0, nullptr, nullptr);
   std::string utf8(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, escaped.c_str(), static_cast<int>(escaped.size()), &utf8[0],
-                      size, nullptr, nullptr);
+  WideCharToMultiByte(CP_UTF8, 0, escaped.c_str(), static_cast<int>(escaped.size()), &utf8[0], size,
+                      nullptr, nullptr);
   return utf8;
 }
 
@@ -106,17 +108,33 @@ struct Watch {
   DWORD process_id = 0;
   DWORD hold_first_box_ms = 0;
   bool box_seen = false;
-  HWND progress_window = nullptr;
   std::set<HWND> seen;
+  std::vector<HWND> pending;
   std::wstring progress_caption = L"Telvor Printer Install";
   std::wstring box_caption = L"Install";
 };
 
+// Moves a box to the screen's corner and keeps it there for a while, with
+// the progress window in front and repainted where the box covered it.
+void HoldOutOfTheWay(const Watch& watch, HWND box) {
+  RECT r = {};
+  GetWindowRect(box, &r);
+  SetWindowPos(box, nullptr, GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left),
+               GetSystemMetrics(SM_CYSCREEN) - (r.bottom - r.top), 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  Sleep(kSettleMs);  // the move happens on the program's own thread
+  HWND progress = FindWindowW(L"#32770", watch.progress_caption.c_str());
+  if (progress != nullptr) {
+    SetForegroundWindow(progress);
+    RedrawWindow(progress, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+  }
+  Sleep(watch.hold_first_box_ms);
+}
+
 void HandleDialog(Watch& watch, HWND dialog) {
   std::wstring caption = WindowText(dialog);
   DialogContent content = ReadDialog(dialog);
-  // A message box gets its texts set during its creation; a dialog that
-  // shows no text yet is looked at again on the next round.
   if (caption == watch.progress_caption) {
     RECT r = {};
     GetWindowRect(dialog, &r);
@@ -125,29 +143,15 @@ void HandleDialog(Watch& watch, HWND dialog) {
                   r.bottom - r.top);
     Report("window: " + Escape(caption) + where);
     watch.seen.insert(dialog);
-    watch.progress_window = dialog;
     return;
   }
+  // A box still being built is looked at again on the next round.
   if (!content.has_button) return;
   watch.seen.insert(dialog);
   if (caption == watch.box_caption) {
     Report("box: " + Escape(caption) + ": " + Escape(content.text) +
            (content.has_icon ? " (icon)" : ""));
-    if (!watch.box_seen && watch.hold_first_box_ms > 0) {
-      int width = GetSystemMetrics(SM_CXSCREEN);
-      int height = GetSystemMetrics(SM_CYSCREEN);
-      RECT r = {};
-      GetWindowRect(dialog, &r);
-      SetWindowPos(dialog, nullptr, width - (r.right - r.left), height - (r.bottom - r.top), 0, 0,
-                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-      if (watch.progress_window != nullptr) {
-        // Show the window as it looks while nothing covers it.
-        SetForegroundWindow(watch.progress_window);
-        RedrawWindow(watch.progress_window, nullptr, nullptr,
-                     RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
-      }
-      Sleep(watch.hold_first_box_ms);
-    }
+    if (!watch.box_seen && watch.hold_first_box_ms > 0) HoldOutOfTheWay(watch, dialog);
     watch.box_seen = true;
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
   } else {
@@ -157,14 +161,24 @@ void HandleDialog(Watch& watch, HWND dialog) {
   }
 }
 
-BOOL CALLBACK VisitWindow(HWND window, LPARAM param) {
+BOOL CALLBACK CollectDialog(HWND window, LPARAM param) {
   auto* watch = reinterpret_cast<Watch*>(param);
   DWORD owner_process = 0;
   GetWindowThreadProcessId(window, &owner_process);
   if (owner_process != watch->process_id || !IsWindowVisible(window)) return TRUE;
   if (watch->seen.count(window) != 0 || ClassName(window) != L"#32770") return TRUE;
-  HandleDialog(*watch, window);
+  watch->pending.push_back(window);
   return TRUE;
+}
+
+void VisitDialogs(Watch& watch) {
+  watch.pending.clear();
+  EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&watch));
+  // The progress window first: a box found in the same round (above it in the
+  // Z order) is the later of the two.
+  std::stable_partition(watch.pending.begin(), watch.pending.end(),
+                        [&](HWND w) { return WindowText(w) == watch.progress_caption; });
+  for (HWND dialog : watch.pending) HandleDialog(watch, dialog);
 }
 
 struct SpoolerWatch {
@@ -261,7 +275,7 @@ int wmain(int argc, wchar_t** argv) {
 
   ULONGLONG deadline = GetTickCount64() + kDeadlineMs;
   while (WaitForSingleObject(process.hProcess, kPollMs) == WAIT_TIMEOUT) {
-    EnumWindows(VisitWindow, reinterpret_cast<LPARAM>(&watch));
+    VisitDialogs(watch);
     spooler.Poll();
     if (GetTickCount64() > deadline) {
       Report("error: the program did not end within " + std::to_string(kDeadlineMs) + " ms");

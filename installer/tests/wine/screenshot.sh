@@ -1,18 +1,19 @@
 #!/usr/bin/env bash
 # Photographs install.exe's progress window mid-animation under Wine, for the
-# README: docs/progress.png.
+# README (docs/progress.png).
 #
-# usage: screenshot.sh INSTALL_EXE RUN_WATCHED_EXE OUT.png
+# usage: screenshot.sh INSTALL_EXE QUOR_DLL RUN_WATCHED_EXE NTPRINT_INF OUT.png
 #
-# The installer runs in a fresh prefix without a printer INF, so it stops at
-# its first failure box; the animation runs on behind that box, which the
-# watcher moves to the screen's corner and holds while the screen is taken.
+# The installer runs as in the Wine test but without telvor.dll beside it, so
+# it stops at the box "CopyFile2 error 2"; the animation runs on behind that
+# box, which the watcher moves to the screen's corner and holds there while
+# the screen is taken.
 set -uo pipefail
-if [ $# -ne 3 ]; then
+if [ $# -ne 5 ]; then
   sed -n '5p' "$0"
   exit 2
 fi
-install_exe=$1 run_watched=$2 out=$3
+install_exe=$1 quor_dll=$2 run_watched=$3 ntprint_inf=$4 out=$5
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=wine_session.sh
 . "$here/wine_session.sh"
@@ -21,17 +22,16 @@ wine_tools_or_exit import convert
 wine_session_start
 # Without a window manager Wine draws the frame and caption itself.
 wine_run reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
-# Wine's own theme would draw the bar in its colour even for the program's
-# classic controls; Windows draws them unthemed without a manifest.
+# Wine's own theme would paint the bar in the theme's colour even for classic
+# controls; Windows leaves a program without a visual-styles manifest unthemed.
 wine_run reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\ThemeManager' \
   /v ThemeActive /d 0 /f >/dev/null 2>&1
-
+wine_supply_printer_inf "$ntprint_inf"
 setup_dir=$(wine_path telvor-setup)
 mkdir -p "$setup_dir"
 cp "$install_exe" "$setup_dir/install.exe"
+cp "$quor_dll" "$setup_dir/quor.dll"
 
-# About 5 s of animation at 200 ms a step: the bar is a quarter full and
-# has turned from blue towards red.
 log=$wine_work/watch.log
 wine_run "$run_watched" --hold-first-box 9000 'C:\telvor-setup\install.exe' >"$log" 2>&1 &
 watcher=$!
@@ -39,21 +39,18 @@ for _ in $(seq 300); do
   grep -q '^box: ' "$log" && break
   sleep 0.1
 done
-if ! grep -q '^box: ' "$log"; then
-  cat "$log"
-  echo "the installer showed no box"
-  exit 1
-fi
-sleep 5
+# About 6 s of animation at 200 ms a step: the bar is a third full and has
+# turned from blue towards red.
+sleep 6
 import -window root "$wine_work/screen.png"
 wait "$watcher"
 cat "$log"
 
-read -r x y width height < <(sed -n 's/^window: Telvor Printer Install at //p' "$log")
-if [ -z "${height:-}" ]; then
-  echo "the progress window was not seen"
+if [ "$(grep -m1 -E '^(window|box): ' "$log" | cut -d: -f1)" != window ]; then
+  echo "no progress window was seen before the first box"
   exit 1
 fi
+read -r x y width height < <(sed -n 's/^window: Telvor Printer Install at //p' "$log")
 mkdir -p "$(dirname "$out")"
 convert "$wine_work/screen.png" -crop "${width}x${height}+${x}+${y}" +repage -strip "$out"
 echo "wrote $out (${width} x ${height})"

@@ -8,11 +8,10 @@
 //
 // usage: spooler_state.exe ENVIRONMENT
 // Exit status 0, or 1 with an "error:" line when an enumeration fails.
-#include <windows.h>
-#include <winspool.h>
-
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
+#include <winspool.h>
 
 #include <cstdio>
 #include <string>
@@ -60,10 +59,10 @@ int wmain(int argc, wchar_t** argv) {
   wchar_t* environment = argv[1];
   std::vector<BYTE> area;
 
-  long count = EnumerateAll("EnumPrinterDriversW", area, [&](BYTE* a, DWORD n, DWORD* need,
-                                                             DWORD* got) {
-    return EnumPrinterDriversW(nullptr, environment, 1, a, n, need, got);
-  });
+  long count =
+      EnumerateAll("EnumPrinterDriversW", area, [&](BYTE* a, DWORD n, DWORD* need, DWORD* got) {
+        return EnumPrinterDriversW(nullptr, environment, 1, a, n, need, got);
+      });
   if (count < 0) return 1;
   for (long i = 0; i < count; ++i) {
     Report("driver: " + Utf8(reinterpret_cast<DRIVER_INFO_1W*>(area.data())[i].pName));

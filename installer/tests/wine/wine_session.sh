@@ -1,6 +1,8 @@
+# shellcheck shell=bash
 # Sourced by the installer's Wine scripts: a virtual display and a fresh Wine
 # prefix of their own, kept alive for a few program starts and removed on exit.
-# Defines: wine_tools_or_exit, wine_session_start, wine_run, wine_path.
+# Defines: wine_tools_or_exit, wine_session_start, wine_run, wine_path,
+# wine_supply_printer_inf, wine_driver_files.
 
 wine_loader=/usr/lib/wine/wine64
 wine_server=/usr/lib/wine/wineserver
@@ -76,4 +78,19 @@ wine_run() {
 # The POSIX path of a path on the prefix's drive C: (given with / as separator).
 wine_path() {
   echo "$WINEPREFIX/drive_c/$1"
+}
+
+wine_driver_files=(PSCRIPT5.DLL HP4M6_V1.PPD PS5UI.DLL PSCRIPT.HLP PSCRIPT.NTF)
+
+# Puts the printer INF and its five stand-in driver files into C:\windows\inf:
+# a fresh prefix has neither. The files sit beside the INF, where the Setup API
+# looks when no source path is given; a missing one would open a blocking
+# "insert disk" prompt.
+wine_supply_printer_inf() {  # the INF
+  local inf_dir file
+  inf_dir=$(wine_path windows/inf)
+  cp "$1" "$inf_dir/ntprint.inf"
+  for file in "${wine_driver_files[@]}"; do
+    printf 'stand-in for %s\r\n' "$file" >"$inf_dir/$file"
+  done
 }
