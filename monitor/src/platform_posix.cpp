@@ -103,10 +103,10 @@ class EchoOff {
     if (!active_) return;
     termios quiet = saved_;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    tcsetattr(fd_, TCSAFLUSH, &quiet);
+    tcsetattr(fd_, TCSANOW, &quiet);
   }
   ~EchoOff() {
-    if (active_) tcsetattr(fd_, TCSAFLUSH, &saved_);
+    if (active_) tcsetattr(fd_, TCSANOW, &saved_);
   }
   EchoOff(const EchoOff&) = delete;
   EchoOff& operator=(const EchoOff&) = delete;
@@ -146,7 +146,10 @@ DialogResult AskOnTerminal(const Form& form, std::vector<telvor::Text>& texts,
                            std::uint32_t& error) {
   const int tty = open(kTerminal, O_RDWR | O_CLOEXEC);
   if (tty < 0) {
-    error = ErrorCode(errno);
+    const int reason = errno;
+    std::fprintf(stderr, "%s: no terminal to ask on and no prepared answer (%s): %s\n",
+                 telvor::ToUtf8(form.caption).c_str(), form.answer_variable, std::strerror(reason));
+    error = ErrorCode(reason);
     return DialogResult::kFailed;
   }
   WriteAll(tty, telvor::ToUtf8(form.caption) + " (Enter keeps [text], Escape cancels)\n");
@@ -156,13 +159,15 @@ DialogResult AskOnTerminal(const Form& form, std::vector<telvor::Text>& texts,
     const FormField& field = form.fields[i];
     const std::string shown =
         field.hidden ? std::string(texts[i].size(), '*') : telvor::ToUtf8(texts[i]);
-    WriteAll(tty, "  " + telvor::ToUtf8(field.label) + " [" + shown + "]: ");
+    const std::string prompt = "  " + telvor::ToUtf8(field.label) + " [" + shown + "]: ";
     bool got = false;
     if (field.hidden) {
-      EchoOff quiet(tty);
+      EchoOff quiet(tty);  // before the prompt, so nothing typed at it shows
+      WriteAll(tty, prompt);
       got = ReadLine(tty, line);
       WriteAll(tty, "\n");
     } else {
+      WriteAll(tty, prompt);
       got = ReadLine(tty, line);
     }
     if (!got || line.find(kEscape) != std::string::npos) {

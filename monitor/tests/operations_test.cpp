@@ -61,15 +61,6 @@ TEST_F(OperationsTest, ATableThatCannotBeAllocatedIsReportedAsNull) {
   EXPECT_EQ(handle, reinterpret_cast<HANDLE>(0x1));
 }
 
-TEST_F(OperationsTest, NoTransceiveHandleIsIssued) {
-  HANDLE xcv = reinterpret_cast<HANDLE>(0x77);
-  char16_t object[] = u",XcvPort FX:";
-  EXPECT_FALSE(XcvOpenPort(&registry.init, reinterpret_cast<LPCWSTR>(object), 0xFFFFFFFF, &xcv));
-  EXPECT_EQ(xcv, reinterpret_cast<HANDLE>(0x77));
-  EXPECT_EQ(XcvDataPort(nullptr, nullptr, nullptr, 0, nullptr, 0, nullptr), 0u);
-  EXPECT_TRUE(platform.calls.empty());
-}
-
 TEST_F(OperationsTest, ReadPortAnswersTheTestTextAndNeverWritesPastTheBuffer) {
   unsigned char buffer[80];
   std::memset(buffer, 0xA5, sizeof(buffer));

@@ -94,7 +94,7 @@ TEST_F(EnumPortsTest, Level2WithExactlyTheNeededSizeFollowsTheFieldOrder) {
   EXPECT_TRUE(Untouched(kGuard + size, storage.size()));
 }
 
-TEST_F(EnumPortsTest, TooSmallBufferReportsTheNeededSizeAndWritesNothingElse) {
+TEST_F(EnumPortsTest, ATooSmallBufferGetsTheNeededSizeForTheSecondCall) {
   const DWORD level1 = sizeof(PORT_INFO_1W) + kLevel1Strings;
   const DWORD level2 = sizeof(PORT_INFO_2W) + kLevel2Strings;
   for (const auto& [level, size, need] : {std::tuple<DWORD, DWORD, DWORD>{1, 0, level1},
@@ -109,16 +109,9 @@ TEST_F(EnumPortsTest, TooSmallBufferReportsTheNeededSizeAndWritesNothingElse) {
     EXPECT_EQ(needed, need);
     EXPECT_EQ(returned, 0xBEEFu);
     EXPECT_TRUE(Untouched(0, storage.size()));
-  }
-}
-
-TEST_F(EnumPortsTest, TheSpoolersTwoCallPatternWorks) {
-  for (DWORD level : {1u, 2u}) {
-    Prepare(0);
-    ASSERT_FALSE(Enum(level, 0));
-    const DWORD size = needed;
-    Prepare(size);
-    EXPECT_TRUE(Enum(level, size));
+    // The spooler then calls again with the size reported.
+    Prepare(needed);
+    EXPECT_TRUE(Enum(level, needed));
     EXPECT_EQ(returned, 1u);
   }
 }
@@ -153,14 +146,12 @@ TEST_F(EnumPortsTest, InALargerBufferTheStringsEndAtItsLastByte) {
   ASSERT_TRUE(Enum(1, size));
   EXPECT_EQ(reinterpret_cast<unsigned char*>(Level1().pName), buffer + size - 8);
   EXPECT_TRUE(Untouched(kGuard + sizeof(PORT_INFO_1W), kGuard + size - kLevel1Strings));
-}
 
-TEST_F(EnumPortsTest, AnOddSizedBufferKeepsTheStringsAligned) {
-  const DWORD size = 201;
-  Prepare(size);
-  ASSERT_TRUE(Enum(2, size));
-  EXPECT_EQ(reinterpret_cast<unsigned char*>(Level2().pDescription), buffer + 200 - 30);
-  EXPECT_EQ(buffer[size - 1], kMarker);
+  // An odd size: the strings end at the last whole 16-bit unit.
+  Prepare(size + 1);
+  ASSERT_TRUE(Enum(2, size + 1));
+  EXPECT_EQ(reinterpret_cast<unsigned char*>(Level2().pDescription), buffer + size - 30);
+  EXPECT_EQ(buffer[size], kMarker);
 }
 
 TEST_F(EnumPortsTest, ANextMonitorWritingBehindOurRecordLeavesOurStrings) {

@@ -1,0 +1,128 @@
+// The terminal forms as a person uses them: run in a child process whose
+// controlling terminal is a pseudo-terminal that the test types into.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "platform.h"
+#include "quor/prepared_answers.h"
+#include "telvor/text.h"
+
+namespace quor {
+namespace {
+
+struct Outcome {
+  std::string result;  // what the child reported: "ok <fields...>" or "cancel"
+  std::string screen;  // everything the form wrote to the terminal
+};
+
+std::string Describe(DialogResult result) {
+  switch (result) {
+    case DialogResult::kOk:
+      return "ok";
+    case DialogResult::kCancel:
+      return "cancel";
+    case DialogResult::kFailed:
+      return "failed";
+  }
+  return "?";
+}
+
+std::size_t Prompts(const std::string& screen) {
+  std::size_t count = 0;
+  for (std::size_t at = screen.find("]: "); at != std::string::npos;
+       at = screen.find("]: ", at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+// Reads what the terminal shows until `prompts` prompts are on the screen
+// (or the form has ended, or nothing comes for a while).
+void ReadUntilPrompt(int terminal, std::size_t prompts, std::string& screen) {
+  char buffer[512];
+  while (Prompts(screen) < prompts) {
+    pollfd ready{terminal, POLLIN, 0};
+    if (poll(&ready, 1, 5000) <= 0) return;
+    const ssize_t n = read(terminal, buffer, sizeof(buffer));
+    if (n <= 0) return;
+    screen.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+// Runs `form` ("setup" or "fax") in a child on a new terminal and types each
+// of `lines` at its prompt, as a person would.
+Outcome RunOnTerminal(const std::string& form, const std::vector<std::string>& lines) {
+  int report[2];
+  if (pipe(report) != 0) return {};
+  int terminal = -1;
+  const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+  if (child == 0) {
+    close(report[0]);
+    unsetenv(kSetupAnswerVariable);
+    unsetenv(kFaxNumberAnswerVariable);
+    std::string line;
+    if (form == "setup") {
+      SetupFields fields{};
+      fields.attempts[0] = u'1';
+      const DialogResult result = SystemPlatform()->SetupDialog(fields);
+      line = Describe(result) + "|" + telvor::ToUtf8(fields.server_ip) + "|" +
+             telvor::ToUtf8(fields.password) + "|" + telvor::ToUtf8(fields.attempts);
+    } else {
+      FaxNumberFields fields{};
+      fields.attempts[0] = u'3';
+      const DialogResult result = SystemPlatform()->FaxNumberDialog(fields);
+      line = Describe(result) + "|" + telvor::ToUtf8(fields.fax_number) + "|" +
+             telvor::ToUtf8(fields.attempts) + "|" + telvor::ToUtf8(fields.info);
+    }
+    if (write(report[1], line.data(), line.size()) < 0) _exit(2);
+    _exit(0);
+  }
+  close(report[1]);
+  Outcome outcome;
+  if (child < 0) return outcome;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    ReadUntilPrompt(terminal, i + 1, outcome.screen);
+    if (write(terminal, lines[i].data(), lines[i].size()) < 0) return outcome;
+  }
+  char buffer[512];
+  for (ssize_t n; (n = read(terminal, buffer, sizeof(buffer))) > 0;) {
+    outcome.screen.append(buffer, static_cast<std::size_t>(n));
+  }
+  for (ssize_t n; (n = read(report[0], buffer, sizeof(buffer))) > 0;) {
+    outcome.result.append(buffer, static_cast<std::size_t>(n));
+  }
+  close(report[0]);
+  close(terminal);
+  int status = 0;
+  waitpid(child, &status, 0);
+  return outcome;
+}
+
+TEST(TerminalFormTest, TypedTextsAreFilteredAndEnterKeepsTheShownText) {
+  const Outcome outcome = RunOnTerminal("fax", {"+49 555-12ab34 999999999999\n", "\n", "hello\n"});
+  EXPECT_EQ(outcome.result, "ok|49555123499999|3|hello");
+  EXPECT_NE(outcome.screen.find("Attempts(1-9) [3]: "), std::string::npos) << outcome.screen;
+  EXPECT_NE(outcome.screen.find("[Send Fax]"), std::string::npos) << outcome.screen;
+}
+
+TEST(TerminalFormTest, EscapeOrTheEndOfInputCancels) {
+  EXPECT_EQ(RunOnTerminal("fax", {"555\n", "\x1b\n"}).result, "cancel||3|");
+  EXPECT_EQ(RunOnTerminal("fax", {"555\n", "\x04"}).result, "cancel||3|");
+}
+
+TEST(TerminalFormTest, ThePasswordIsNotShown) {
+  const Outcome outcome =
+      RunOnTerminal("setup", {"10.0.0.1\n", "fax\n", "secret\n", "m@x\n", "7\n"});
+  EXPECT_EQ(outcome.result, "ok|10.0.0.1|secret|7");
+  EXPECT_EQ(outcome.screen.find("secret"), std::string::npos) << outcome.screen;
+}
+
+}  // namespace
+}  // namespace quor
