@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake g++ make python3 libgtest-dev libgmock-dev clang libclang-rt-14-dev clang-format
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
-  binutils-mingw-w64-x86-64 wine64 xvfb xdotool imagemagick hylafax-server ghostscript
+  binutils-mingw-w64-x86-64 wine64 xvfb imagemagick hylafax-server ghostscript
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -30,4 +30,4 @@ if [ ! -e $policy ]; then
   trap '$sudo rm -f $policy' EXIT
 fi
 $sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+$sudo apt-get install -y -qq "${missing[@]}" >/dev/null
