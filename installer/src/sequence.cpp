@@ -8,6 +8,7 @@
 #include "progress.h"
 #include "report.h"
 #include "restart.h"
+#include "telvor/names.h"
 #include "telvor/text.h"
 
 namespace telvor::installer {
@@ -31,12 +32,7 @@ const char16_t kDriverInf[] = u"ntprint.inf";
 const char16_t kInfClass[] = u"Printer";
 // The INF section that lists the driver's files has the data file's name.
 const char16_t* const kInfSection = kDriverDataFile;
-const char16_t kPrinterName[] = u"Telvor Printer";
-const char16_t kPortName[] = u"FX:";
 const char16_t kPrintProcessor[] = u"WinPrint";
-const char16_t kMonitorName[] = u"TelvorMon";
-const char16_t kMonitorLibrary[] = u"quor.dll";
-const char16_t kFaxLibrary[] = u"telvor.dll";
 constexpr char16_t kPathSeparator = u'\\';
 
 const char16_t kSuccessMessage[] = u"Install Success!";
@@ -115,7 +111,7 @@ void PrepareRecords(Records& r) {
 
   r.monitor.name = kMonitorName;
   r.monitor.environment = kEnvironment;
-  r.monitor.dll_name = kMonitorLibrary;
+  r.monitor.dll_name = kMonitorLibraryFile;
 
   r.old_printer_access.data_type = nullptr;
   r.old_printer_access.dev_mode = nullptr;
@@ -349,7 +345,7 @@ std::uint32_t RunInstallation(InstallerOperations& ops) {
 
   code = CopyLibrary(ops, system_directory, records.monitor.dll_name, kCopyMonitorFailed);
   if (code != 0) return code;
-  code = CopyLibrary(ops, system_directory, kFaxLibrary, kCopyFaxLibraryFailed);
+  code = CopyLibrary(ops, system_directory, kFaxLibraryFile, kCopyFaxLibraryFailed);
   if (code != 0) return code;
 
   if (!ops.AddMonitorW(records.monitor)) return ReportLastError(ops, kAddMonitorFailed);

@@ -6,15 +6,14 @@
 #include "platform.h"
 #include "quor/spooler.h"
 #include "resource.h"
+#include "telvor/names.h"
 #include "text_cast.h"
 
 namespace quor {
 
 namespace {
 
-constexpr wchar_t kFaxLibraryFile[] = L"telvor.dll";
 // The dialog templates are in this module, found by its file name.
-constexpr wchar_t kMonitorModuleFile[] = L"quor.dll";
 constexpr wchar_t kSetupTemplate[] = L"" QUOR_SETUP_DIALOG;
 constexpr wchar_t kFaxNumberTemplate[] = L"" QUOR_FAX_NUMBER_DIALOG;
 
@@ -40,7 +39,7 @@ Fields* KeepFields(HWND dialog, LPARAM lParam) {
 }
 
 DialogResult RunDialog(const wchar_t* name, HWND owner, DLGPROC procedure, void* fields) {
-  const HMODULE module = GetModuleHandleW(kMonitorModuleFile);
+  const HMODULE module = GetModuleHandleW(AsWide(telvor::kMonitorLibraryFile));
   if (!module) return DialogResult::kFailed;
   const INT_PTR result =
       DialogBoxParamW(module, name, owner, procedure, reinterpret_cast<LPARAM>(fields));
@@ -143,7 +142,7 @@ class WindowsPlatform final : public MonitorPlatform {
     return GetTempFileNameW(AsWide(directory), AsWide(prefix), unique, AsWide(path));
   }
 
-  Handle LoadFaxLibrary() override { return LoadLibraryW(kFaxLibraryFile); }
+  Handle LoadFaxLibrary() override { return LoadLibraryW(AsWide(telvor::kFaxLibraryFile)); }
 
   SendFaxFunction ResolveSendFax(Handle library, const char* name) override {
     const FARPROC address = GetProcAddress(static_cast<HMODULE>(library), name);

@@ -4,11 +4,12 @@
 #include <cstddef>
 
 #include "quor/spooler.h"
+#include "telvor/names.h"
 
 namespace quor {
 
-inline constexpr char16_t kPortName[] = u"FX:";
-inline constexpr char16_t kMonitorName[] = u"TelvorMon";
+using telvor::kMonitorName;
+using telvor::kPortName;
 inline constexpr char16_t kPortDescription[] = u"HylaFAX Server";
 
 // Sizes in bytes, strings with their terminators.
