@@ -24,8 +24,8 @@ TELVOR_EXPORT int32_t sendfax(const char* server_ip, const char* user, const cha
                               const char* fax_number, const char* mail, const char* info,
                               const char* filename, int32_t maxdials);
 
-typedef int32_t (*SendFaxFunction)(const char*, const char*, const char*, const char*,
-                                   const char*, const char*, const char*, int32_t);
+typedef int32_t (*SendFaxFunction)(const char*, const char*, const char*, const char*, const char*,
+                                   const char*, const char*, int32_t);
 
 #ifdef __cplusplus
 }
