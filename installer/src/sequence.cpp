@@ -75,9 +75,6 @@ constexpr std::size_t kDependentFilesUnits = 1000 / sizeof(char16_t);
 constexpr std::size_t kDriverDirectoryUnits = 500 / sizeof(char16_t);
 constexpr std::size_t kPathUnits = 256;
 
-constexpr std::uint8_t kDriverPresent = 1;
-constexpr std::uint8_t kPrinterPresent = 2;
-
 // The fixed records handed to the spooler.
 struct Records {
   // A list of names closed by an empty one: the zero fill ends it.
@@ -296,7 +293,6 @@ std::ptrdiff_t FindLastUnit(const char16_t* text, char16_t unit) {
 std::uint32_t RunInstallation(InstallerOperations& ops) {
   Records records;
   PrepareRecords(records);
-  std::uint8_t flags = 0;
 
   ops.InitCommonControlsEx(kIccProgressClass);
   // The window comes up on its own; the installation does not wait for it.
@@ -312,7 +308,6 @@ std::uint32_t RunInstallation(InstallerOperations& ops) {
       },
       kEnumDriversFailed, &DriverInfo1::name, kDriverName, driver_present);
   if (code != 0) return code;
-  if (driver_present) flags |= kDriverPresent;
 
   bool printer_present = false;
   code = ScanFor<PrinterInfo4>(
@@ -323,14 +318,13 @@ std::uint32_t RunInstallation(InstallerOperations& ops) {
       },
       kEnumPrintersFailed, &PrinterInfo4::printer_name, kPrinterName, printer_present);
   if (code != 0) return code;
-  if (printer_present) flags |= kPrinterPresent;
 
-  if ((flags & kDriverPresent) == 0) {
+  if (!driver_present) {
     code = InstallDriver(ops, records.driver);
     if (code != 0) return code;
   }
 
-  code = RemoveOldMonitor(ops, records, (flags & kPrinterPresent) != 0);
+  code = RemoveOldMonitor(ops, records, printer_present);
   if (code != 0) return code;
 
   char16_t system_directory[kPathUnits] = {};

@@ -7,6 +7,7 @@
 #include <cstddef>
 
 #include "../progress.h"
+#include "../report.h"
 
 namespace telvor::installer {
 
@@ -35,6 +36,7 @@ static_assert(kWmInitDialog == WM_INITDIALOG && kWmCommand == WM_COMMAND);
 static_assert(kIdOk == IDOK && kIdCancel == IDCANCEL);
 static_assert(kPbmSetPos == PBM_SETPOS && kPbmSetBarColor == PBM_SETBARCOLOR);
 static_assert(kIccProgressClass == ICC_PROGRESS_CLASS);
+static_assert(kMbOk == MB_OK && kMbIconInformation == MB_ICONINFORMATION);
 static_assert(sizeof(INITCOMMONCONTROLSEX) == 8);
 
 LPCWSTR Wide(const char16_t* text) { return reinterpret_cast<LPCWSTR>(text); }
