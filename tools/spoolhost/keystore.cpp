@@ -1,5 +1,9 @@
 #include "keystore.h"
 
+#include <errno.h>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -25,34 +29,30 @@ bool SameName(TextView a, TextView b) {
   return true;
 }
 
-bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
-
-void AppendEscapedUnit(std::string* out, char16_t unit) {
-  char escaped[8];
-  std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned>(unit));
-  out->append(escaped);
-}
+bool IsSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDFFF; }
 
 std::string Quote(TextView text) {
   std::string out = "\"";
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char16_t c = text[i];
+  for (const char16_t c : text) {
     if (c == u'\\' || c == u'"') {
       out += '\\';
       out += static_cast<char>(c);
-    } else if (c < 0x20 || c == 0x7F) {
-      AppendEscapedUnit(&out, c);
-    } else if (IsHighSurrogate(c) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
-      out += ToUtf8(text.substr(i, 2));
-      ++i;
-    } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
-      AppendEscapedUnit(&out, c);
+    } else if (c < 0x20 || c == 0x7F || IsSurrogate(c)) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned>(c));
+      out += escaped;
     } else {
-      out += ToUtf8(text.substr(i, 1));
+      out += ToUtf8(TextView(&c, 1));
     }
   }
   return out + "\"";
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
 }
 
 // Reads a quoted text at `pos`, leaving `pos` behind its closing quote.
@@ -78,89 +78,28 @@ bool Unquote(std::string_view line, std::size_t* pos, Text* text) {
     if (next == '\\' || next == '"') {
       plain += next;
       *pos += 2;
-    } else if (next == 'u' && *pos + 6 <= line.size()) {
-      unsigned unit = 0;
-      for (std::size_t i = *pos + 2; i < *pos + 6; ++i) {
-        const char h = line[i];
-        unit <<= 4;
-        if (h >= '0' && h <= '9') {
-          unit |= static_cast<unsigned>(h - '0');
-        } else if (h >= 'A' && h <= 'F') {
-          unit |= static_cast<unsigned>(h - 'A' + 10);
-        } else if (h >= 'a' && h <= 'f') {
-          unit |= static_cast<unsigned>(h - 'a' + 10);
-        } else {
-          return false;
-        }
-      }
-      *text += FromUtf8(plain);
-      plain.clear();
-      *text += static_cast<char16_t>(unit);
-      *pos += 6;
-    } else {
-      return false;
+      continue;
     }
+    if (next != 'u' || *pos + 6 > line.size()) return false;
+    unsigned unit = 0;
+    for (std::size_t i = *pos + 2; i < *pos + 6; ++i) {
+      const int digit = HexDigit(line[i]);
+      if (digit < 0) return false;
+      unit = unit << 4 | static_cast<unsigned>(digit);
+    }
+    *text += FromUtf8(plain);
+    plain.clear();
+    *text += static_cast<char16_t>(unit);
+    *pos += 6;
   }
   return false;
 }
 
-// A REG_SZ value written as a quoted text must come back byte for byte:
-// one terminating zero at the end and none before it.
-bool IsPlainText(const StoredValue& value, Text* text) {
-  const auto& data = value.data;
-  if (value.type != kRegistryTextType || data.size() < 2 || data.size() % 2 != 0) return false;
-  text->clear();
-  for (std::size_t i = 0; i + 2 <= data.size(); i += 2) {
-    text->push_back(static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
-  }
-  if (text->back() != 0) return false;
-  text->pop_back();
-  return text->find(char16_t(0)) == Text::npos;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-bool ParseHexData(std::string_view rest, StoredValue* value) {
-  // hex(N):bb,bb,...
-  constexpr std::string_view kPrefix = "hex(";
-  if (rest.substr(0, kPrefix.size()) != kPrefix) return false;
-  std::size_t pos = kPrefix.size();
-  std::uint32_t type = 0;
-  std::size_t digits = 0;
-  for (; pos < rest.size() && HexDigit(rest[pos]) >= 0; ++pos, ++digits) {
-    if (digits == 8) return false;
-    type = (type << 4) | static_cast<std::uint32_t>(HexDigit(rest[pos]));
-  }
-  if (digits == 0 || rest.substr(pos, 2) != "):") return false;
-  pos += 2;
-  value->type = type;
-  value->data.clear();
-  while (pos < rest.size()) {
-    if (pos + 2 > rest.size()) return false;
-    const int high = HexDigit(rest[pos]);
-    const int low = HexDigit(rest[pos + 1]);
-    if (high < 0 || low < 0) return false;
-    value->data.push_back(static_cast<std::uint8_t>(high * 16 + low));
-    pos += 2;
-    if (pos < rest.size()) {
-      if (rest[pos] != ',' || pos + 1 == rest.size()) return false;
-      ++pos;
-    }
-  }
-  return true;
-}
-
-}  // namespace
-
+// The registry form of a text: UTF-16 units and a terminating zero.
 std::vector<std::uint8_t> TextData(TextView text) {
   std::vector<std::uint8_t> data;
   data.reserve(2 * (text.size() + 1));
-  for (char16_t c : text) {
+  for (const char16_t c : text) {
     data.push_back(static_cast<std::uint8_t>(c & 0xFF));
     data.push_back(static_cast<std::uint8_t>(c >> 8));
   }
@@ -169,26 +108,49 @@ std::vector<std::uint8_t> TextData(TextView text) {
   return data;
 }
 
+// The text a REG_SZ write holds: one terminating zero at the end and none
+// before it, or it would not come back byte for byte.
+bool PlainText(std::uint32_t type, const std::uint8_t* data, std::uint32_t size, Text* text) {
+  if (type != REG_SZ || !data || size < 2 || size % 2 != 0) return false;
+  text->clear();
+  for (std::uint32_t i = 0; i + 2 <= size; i += 2) {
+    text->push_back(static_cast<char16_t>(data[i] | data[i + 1] << 8));
+  }
+  if (text->back() != 0) return false;
+  text->pop_back();
+  return text->find(char16_t(0)) == Text::npos;
+}
+
+KeyStore* Store(HANDLE key) { return static_cast<KeyStore*>(key); }
+
+// The monitor asks only for the value count.
+LONG WINAPI QueryInfoKey(HANDLE key, PDWORD sub_keys, PDWORD longest_sub_key, PDWORD values,
+                         PDWORD longest_name, PDWORD longest_data, PDWORD security_size,
+                         PFILETIME write_time, HANDLE) {
+  if (!values || sub_keys || longest_sub_key || longest_name || longest_data || security_size ||
+      write_time) {
+    return kRegistryInvalidParameter;
+  }
+  *values = static_cast<DWORD>(Store(key)->values().size());
+  return kRegistrySuccess;
+}
+
+LONG WINAPI SetValue(HANDLE key, LPCWSTR name, DWORD type, const BYTE* data, DWORD size, HANDLE) {
+  if (!name) return kRegistryInvalidParameter;
+  return Store(key)->SetValue(name, type, data, size);
+}
+
+LONG WINAPI EnumValue(HANDLE key, DWORD index, LPWSTR name, PDWORD name_capacity, PDWORD type,
+                      PBYTE data, PDWORD data_capacity, HANDLE) {
+  return Store(key)->EnumValue(index, name, name_capacity, type, data, data_capacity);
+}
+
+}  // namespace
+
 std::string FormatStore(const std::vector<StoredValue>& values) {
   std::string out = kStoreHeader;
   for (const StoredValue& value : values) {
-    out += Quote(value.name);
-    out += '=';
-    Text text;
-    if (IsPlainText(value, &text)) {
-      out += Quote(text);
-    } else {
-      char head[24];
-      std::snprintf(head, sizeof head, "hex(%x):", static_cast<unsigned>(value.type));
-      out += head;
-      for (std::size_t i = 0; i < value.data.size(); ++i) {
-        char byte[4];
-        std::snprintf(byte, sizeof byte, i == 0 ? "%02x" : ",%02x",
-                      static_cast<unsigned>(value.data[i]));
-        out += byte;
-      }
-    }
-    out += '\n';
+    out += Quote(value.name) + '=' + Quote(value.text) + '\n';
   }
   return out;
 }
@@ -206,21 +168,10 @@ bool ParseStore(std::string_view text, std::vector<StoredValue>* values, std::st
 
     StoredValue value;
     std::size_t pos = 0;
-    bool ok = Unquote(line, &pos, &value.name) && pos < line.size() && line[pos] == '=';
-    if (ok) {
-      ++pos;
-      Text data_text;
-      if (pos < line.size() && line[pos] == '"') {
-        ok = Unquote(line, &pos, &data_text) && pos == line.size();
-        value.type = kRegistryTextType;
-        value.data = TextData(data_text);
-      } else {
-        ok = ParseHexData(line.substr(pos), &value);
-      }
-    }
+    const bool ok = Unquote(line, &pos, &value.name) && pos < line.size() && line[pos++] == '=' &&
+                    Unquote(line, &pos, &value.text) && pos == line.size();
     if (!ok) {
-      *error = "line " + std::to_string(line_number) + ": not a value (\"Name\"=\"text\" or " +
-               "\"Name\"=hex(N):bytes)";
+      *error = "line " + std::to_string(line_number) + ": not a value \"Name\"=\"text\"";
       return false;
     }
     values->push_back(std::move(value));
@@ -231,8 +182,7 @@ bool ParseStore(std::string_view text, std::vector<StoredValue>* values, std::st
 bool KeyStore::Open(TextView library_name, std::string* error) {
   std::error_code status;
   if (!std::filesystem::exists(path_, status) && !status) {
-    values_.clear();
-    values_.push_back({Text(kDriverValueName), kRegistryTextType, TextData(library_name)});
+    values_ = {{Text(kDriverValueName), Text(library_name)}};
     if (!Save()) {
       *error = "cannot write the key store " + path_;
       return false;
@@ -257,57 +207,40 @@ bool KeyStore::Open(TextView library_name, std::string* error) {
 
 bool KeyStore::Save() const {
   // A new file renamed over the old one: a crash never leaves half a key.
+  // Readable by its owner only, as it holds the server password.
   const std::string temporary = path_ + ".new";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out << FormatStore(values_);
-    out.flush();
-    if (!out) {
-      std::remove(temporary.c_str());
-      return false;
-    }
+  const std::string content = FormatStore(values_);
+  ::unlink(temporary.c_str());
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  std::size_t done = 0;
+  while (done < content.size()) {
+    const ssize_t count = ::write(fd, content.data() + done, content.size() - done);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) break;
+    done += static_cast<std::size_t>(count);
   }
-  if (std::rename(temporary.c_str(), path_.c_str()) != 0) {
-    std::remove(temporary.c_str());
+  const bool written = done == content.size() && ::fsync(fd) == 0;
+  if (::close(fd) != 0 || !written || std::rename(temporary.c_str(), path_.c_str()) != 0) {
+    ::unlink(temporary.c_str());
     return false;
   }
   return true;
 }
 
-std::vector<StoredValue>::const_iterator KeyStore::Find(TextView name) const {
-  for (auto it = values_.begin(); it != values_.end(); ++it) {
-    if (SameName(it->name, name)) return it;
-  }
-  return values_.end();
-}
-
-std::int32_t KeyStore::QueryInfo(std::uint32_t* value_count, std::uint32_t* longest_name,
-                                 std::uint32_t* longest_data) const {
-  std::size_t name_length = 0;
-  std::size_t data_size = 0;
-  for (const StoredValue& value : values_) {
-    name_length = std::max(name_length, value.name.size());
-    data_size = std::max(data_size, value.data.size());
-  }
-  if (value_count) *value_count = static_cast<std::uint32_t>(values_.size());
-  if (longest_name) *longest_name = static_cast<std::uint32_t>(name_length);
-  if (longest_data) *longest_data = static_cast<std::uint32_t>(data_size);
-  return kRegistrySuccess;
-}
-
 std::int32_t KeyStore::SetValue(TextView name, std::uint32_t type, const std::uint8_t* data,
                                 std::uint32_t size) {
+  Text text;
+  if (!PlainText(type, data, size, &text)) return kRegistryInvalidParameter;
   const std::vector<StoredValue> before = values_;
-  StoredValue value{Text(name), type, std::vector<std::uint8_t>(data, data + (data ? size : 0))};
-  const auto found = Find(name);
+  const auto found = std::find_if(values_.begin(), values_.end(), [&](const StoredValue& value) {
+    return SameName(value.name, name);
+  });
+  // A value keeps its place and the spelling it was created with.
   if (found == values_.end()) {
-    values_.push_back(std::move(value));
+    values_.push_back({Text(name), std::move(text)});
   } else {
-    // A value keeps its place and the spelling it was created with.
-    auto& slot = values_[static_cast<std::size_t>(found - values_.begin())];
-    slot.type = value.type;
-    slot.data = std::move(value.data);
+    found->text = std::move(text);
   }
   if (!Save()) {
     values_ = before;
@@ -327,44 +260,21 @@ std::int32_t KeyStore::EnumValue(std::uint32_t index, char16_t* name, std::uint3
   std::memcpy(name, value.name.data(), value.name.size() * sizeof(char16_t));
   name[value.name.size()] = 0;
   *name_capacity = static_cast<std::uint32_t>(value.name.size());
-  if (type) *type = value.type;
+  if (type) *type = REG_SZ;
   if (!data_capacity) return kRegistrySuccess;
-  const auto size = static_cast<std::uint32_t>(value.data.size());
+  const std::vector<std::uint8_t> bytes = TextData(value.text);
+  const auto size = static_cast<std::uint32_t>(bytes.size());
   if (data && size > *data_capacity) {
     *data_capacity = size;
     return kRegistryMoreData;
   }
-  if (data && size > 0) std::memcpy(data, value.data.data(), size);
+  if (data) std::memcpy(data, bytes.data(), size);
   *data_capacity = size;
   return kRegistrySuccess;
 }
 
-std::int32_t KeyStore::QueryValue(TextView name, std::uint32_t* type, std::uint8_t* data,
-                                  std::uint32_t* data_capacity) const {
-  const auto found = Find(name);
-  if (found == values_.end()) return kRegistryNotFound;
-  if (type) *type = found->type;
-  if (!data_capacity) return kRegistrySuccess;
-  const auto size = static_cast<std::uint32_t>(found->data.size());
-  if (data && size > *data_capacity) {
-    *data_capacity = size;
-    return kRegistryMoreData;
-  }
-  if (data && size > 0) std::memcpy(data, found->data.data(), size);
-  *data_capacity = size;
-  return kRegistrySuccess;
-}
-
-std::int32_t KeyStore::DeleteValue(TextView name) {
-  const auto found = Find(name);
-  if (found == values_.end()) return kRegistryNotFound;
-  const std::vector<StoredValue> before = values_;
-  values_.erase(found);
-  if (!Save()) {
-    values_ = before;
-    return kRegistryAccessDenied;
-  }
-  return kRegistrySuccess;
+void FillMonitorInit(KeyStore* store, MonitorInitRecords* records) {
+  FillMonitorInit(store, QueryInfoKey, SetValue, EnumValue, records);
 }
 
 }  // namespace telvor::spoolhost

@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "keystore.h"
-#include "monitor_registry.h"
 #include "options.h"
 #include "print_queue.h"
 #include "quor/prepared_answers.h"
@@ -69,10 +68,10 @@ std::string DefaultStorePath() {
     base = config;
   } else if (const char* home = std::getenv("HOME"); home && *home) {
     base = std::string(home) + "/.config";
-    ::mkdir(base.c_str(), 0700);
   } else {
     return kStoreFile;
   }
+  ::mkdir(base.c_str(), 0700);
   const std::string directory = base + "/" + kStoreDirectory;
   ::mkdir(directory.c_str(), 0700);
   return directory + "/" + kStoreFile;
@@ -97,13 +96,14 @@ int Run(int argc, char** argv) {
 
   int input = STDIN_FILENO;
   std::string document = "standard input";
-  if (options.input.empty() && ::isatty(STDIN_FILENO)) {
+  const bool from_stdin = options.input.empty() || options.input == "-";
+  if (from_stdin && ::isatty(STDIN_FILENO)) {
     // The terminal is for the forms; a document typed there is no print job.
     Fail("no document: name a file, or pipe one in");
     std::cerr << kUsage;
     return kExitUsage;
   }
-  if (!options.input.empty() && options.input != "-") {
+  if (!from_stdin) {
     input = ::open(options.input.c_str(), O_RDONLY | O_CLOEXEC);
     if (input < 0) {
       Fail("cannot read " + options.input);
@@ -143,20 +143,14 @@ int Run(int argc, char** argv) {
                    [](const std::string& notice) { std::cout << notice << std::endl; });
   ServePrintQueue(&queue);
 
-  // The spooler keeps these for as long as the monitor is loaded: here,
-  // until the process ends.
-  static MONITORREG registry = MakeMonitorReg();
-  static MONITORINIT init{};
-  static char spooler_token;
-  init.cbSize = sizeof init;
-  init.hSpooler = &spooler_token;
-  init.hckRegistryRoot = KeyHandle(&store);
-  init.pMonitorReg = &registry;
-  init.bLocal = TRUE;
-  init.pszServerName = nullptr;
+  // Kept for as long as the monitor is loaded: here, until the process ends.
+  static MonitorInitRecords records;
+  FillMonitorInit(&store, &records);
   HANDLE monitor_handle = nullptr;
+  // The monitor never frees its table (Shutdown frees nothing), so it lives
+  // until the process ends; held here, it stays reachable.
   static LPMONITOR2 table = nullptr;
-  table = initialize(&init, &monitor_handle);
+  table = initialize(&records.init, &monitor_handle);
   if (!table) {
     Fail(std::string(kEntryPoint) + " returned no operations table");
     return kExitMonitor;

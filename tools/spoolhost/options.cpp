@@ -3,11 +3,10 @@
 #include <utility>
 
 #include "quor/prepared_answers.h"
+#include "telvor/names.h"
 
 namespace telvor::spoolhost {
 namespace {
-
-constexpr char kDefaultPrinter[] = "Telvor Printer";
 
 // Control ids of the setup form and of the fax-number form.
 constexpr int kSetupServerId = 1000;
@@ -64,7 +63,7 @@ const char kUsage[] =
     "the job not started or written.\n";
 
 bool ParseOptions(const std::vector<std::string>& args, Options* options, std::string* error) {
-  options->printer = kDefaultPrinter;
+  options->printer = ToUtf8(kPrinterName);
   const std::pair<const char*, std::optional<std::string>*> answers[] = {
       {"--server", &options->server},
       {"--user", &options->user},

@@ -7,14 +7,16 @@
 #include <string>
 #include <vector>
 
+#include "spooler.h"
+
 namespace telvor::spoolhost {
 
 struct Options {
   std::string monitor;   // the plug-in; empty: libquor.so beside the program
   std::string registry;  // the key store; empty: the default place
   std::string printer;   // the printer whose job this is
-  std::uint32_t job_id = 1;
-  std::size_t chunk_size = 4096;
+  std::uint32_t job_id = kDefaultJobId;
+  std::size_t chunk_size = kDefaultChunkSize;
   std::string input;  // the document; empty or "-": standard input
   bool help = false;
 

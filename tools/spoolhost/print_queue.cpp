@@ -1,35 +1,18 @@
 #include "print_queue.h"
 
+#include "quor/spooler.h"
+
 namespace telvor::spoolhost {
 namespace {
 
 PrintQueue* served_queue = nullptr;
 
-// What the job-control commands of SetJobW (level 0) make of a job.
-const char* CommandState(std::uint32_t command) {
-  switch (command) {
-    case 1:
-      return "paused";
-    case 2:
-      return "printing";  // resumed
-    case 3:
-      return "cancelled";
-    case 4:
-      return "restarted";
-    case 5:
-      return "deleted";
-    case 6:
-      return "sent to printer";
-    case 7:
-      return "last page ejected";
-    default:
-      return nullptr;
-  }
-}
+constexpr char kPrinting[] = "printing";
+constexpr char kSentToPrinter[] = "sent to printer";
 
 }  // namespace
 
-void PrintQueue::AddJob(std::uint32_t job_id) { jobs_[job_id] = "printing"; }
+void PrintQueue::AddJob(std::uint32_t job_id) { jobs_[job_id] = kPrinting; }
 
 std::string PrintQueue::JobState(std::uint32_t job_id) const {
   const auto found = jobs_.find(job_id);
@@ -57,19 +40,18 @@ bool PrintQueue::SetJob(void* handle, std::uint32_t job_id, std::uint32_t level,
     *error = kPrinterInvalidHandle;
     return false;
   }
-  // Only job-control commands; job records (levels 1 to 4) are not kept here.
-  if (level != 0 || job != nullptr) {
+  // The one command a port monitor gives; job records are not kept here.
+  if (level != 0 || job != nullptr || command != JOB_CONTROL_SENT_TO_PRINTER) {
     *error = kPrinterNotSupported;
     return false;
   }
   const auto found = jobs_.find(job_id);
-  const char* state = CommandState(command);
-  if (found == jobs_.end() || !state) {
+  if (found == jobs_.end()) {
     *error = kPrinterInvalidParameter;
     return false;
   }
-  found->second = state;
-  if (notice_) notice_("job " + std::to_string(job_id) + ": " + state);
+  found->second = kSentToPrinter;
+  if (notice_) notice_("job " + std::to_string(job_id) + ": " + kSentToPrinter);
   return true;
 }
 

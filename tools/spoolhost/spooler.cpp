@@ -2,11 +2,13 @@
 
 #include <cstring>
 
+#include "telvor/names.h"
+
 namespace telvor::spoolhost {
-
-const char16_t kPortName[] = u"FX:";
-
 namespace {
+
+// The spooler's handle, which the monitor only passes back.
+char spooler_token;
 
 // DOC_INFO_1: what the spooler tells StartDocPort about the document.
 struct DocumentInfo {
@@ -34,9 +36,26 @@ bool ReadString(const std::uint8_t* buffer, std::size_t size, const void* pointe
   return false;
 }
 
-std::string Narrow(TextView text) { return ToUtf8(text); }
-
 }  // namespace
+
+void FillMonitorInit(HKEYMONITOR key, QueryInfoKeyFunction query_info_key,
+                     SetValueFunction set_value, EnumValueFunction enum_value,
+                     MonitorInitRecords* records) {
+  MONITORREG& registry = records->registry;
+  registry = MONITORREG{};
+  registry.cbSize = sizeof registry;
+  registry.fpQueryInfoKey = query_info_key;
+  registry.fpSetValue = set_value;
+  registry.fpEnumValue = enum_value;
+  MONITORINIT& init = records->init;
+  init = MONITORINIT{};
+  init.cbSize = sizeof init;
+  init.hSpooler = &spooler_token;
+  init.hckRegistryRoot = key;
+  init.pMonitorReg = &registry;
+  init.bLocal = TRUE;
+  init.pszServerName = nullptr;
+}
 
 bool EnumerateMonitorPorts(const MONITOR2& monitor, HANDLE monitor_handle, DWORD level,
                            std::vector<PortEntry>* ports, std::string* error) {
@@ -115,7 +134,7 @@ bool FindPort(const MONITOR2& monitor, HANDLE monitor_handle, PortEntry* port, s
     }
     if (!found) {
       *error = "EnumPorts level " + std::to_string(level) + " does not list the port " +
-               Narrow(kPortName);
+               ToUtf8(kPortName);
       return false;
     }
   }
@@ -124,7 +143,7 @@ bool FindPort(const MONITOR2& monitor, HANDLE monitor_handle, PortEntry* port, s
 
 JobResult PrintJob(const MONITOR2& monitor, HANDLE monitor_handle, ByteSource& input,
                    const JobRequest& request, std::string* error) {
-  const std::string port_text = Narrow(kPortName);
+  const std::string port_text = ToUtf8(kPortName);
   Text port_name = kPortName;
   HANDLE port = nullptr;
   if (!monitor.pfnOpenPort(monitor_handle, Wide(port_name.data()), &port)) {
@@ -141,7 +160,7 @@ JobResult PrintJob(const MONITOR2& monitor, HANDLE monitor_handle, ByteSource& i
   info.data_type = Wide(data_type.data());
   if (!monitor.pfnStartDocPort(port, Wide(printer.data()), request.job_id, 1,
                                reinterpret_cast<LPBYTE>(&info))) {
-    *error = "StartDocPort for job " + std::to_string(request.job_id) + " on \"" + Narrow(printer) +
+    *error = "StartDocPort for job " + std::to_string(request.job_id) + " on \"" + ToUtf8(printer) +
              "\" failed (error " + std::to_string(GetLastError()) + ")";
     monitor.pfnClosePort(port);
     return JobResult::kNotStarted;

@@ -13,8 +13,22 @@
 
 namespace telvor::spoolhost {
 
-// The port the hosts print to.
-extern const char16_t kPortName[];
+// What the spooler hands InitializePrintMonitor2: the monitor keeps using
+// both records while it is loaded, so they outlive it.
+struct MonitorInitRecords {
+  MONITORREG registry;
+  MONITORINIT init;
+};
+
+using QueryInfoKeyFunction = decltype(MONITORREG::fpQueryInfoKey);
+using SetValueFunction = decltype(MONITORREG::fpSetValue);
+using EnumValueFunction = decltype(MONITORREG::fpEnumValue);
+
+// Fills `records` with the monitor's `key` and the three registry functions
+// the monitor calls on it; the other registry slots stay empty.
+void FillMonitorInit(HKEYMONITOR key, QueryInfoKeyFunction query_info_key,
+                     SetValueFunction set_value, EnumValueFunction enum_value,
+                     MonitorInitRecords* records);
 
 struct PortEntry {
   Text name;
@@ -29,7 +43,7 @@ struct PortEntry {
 bool EnumerateMonitorPorts(const MONITOR2& monitor, HANDLE monitor_handle, DWORD level,
                            std::vector<PortEntry>* ports, std::string* error);
 
-// Finds kPortName at levels 1 and 2; `*port` receives the level 2 entry.
+// Finds the port "FX:" at levels 1 and 2; `*port` receives the level 2 entry.
 bool FindPort(const MONITOR2& monitor, HANDLE monitor_handle, PortEntry* port, std::string* error);
 
 // The job's document, read in chunks.
@@ -40,11 +54,14 @@ class ByteSource {
   virtual long long Read(std::uint8_t* buffer, std::size_t size) = 0;
 };
 
+constexpr std::uint32_t kDefaultJobId = 1;
+constexpr std::size_t kDefaultChunkSize = 4096;
+
 struct JobRequest {
   Text printer;  // the printer whose job this is
-  std::uint32_t job_id = 1;
+  std::uint32_t job_id = kDefaultJobId;
   Text document;  // the document's name, as the spooler tells the port
-  std::size_t chunk_size = 4096;
+  std::size_t chunk_size = kDefaultChunkSize;
 };
 
 enum class JobResult {

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -20,12 +19,7 @@ std::string ReadFile(const std::string& path) {
   return content.str();
 }
 
-std::vector<std::uint8_t> Bytes(std::initializer_list<int> bytes) {
-  std::vector<std::uint8_t> out;
-  for (int b : bytes) out.push_back(static_cast<std::uint8_t>(b));
-  return out;
-}
-
+// The key as the monitor reaches it: through the spooler's registry functions.
 class KeyStoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -39,146 +33,151 @@ class KeyStoreTest : public ::testing::Test {
     std::remove(directory_.c_str());
   }
 
+  void Open(KeyStore* store) {
+    std::string error;
+    ASSERT_TRUE(store->Open(u"libquor.so", &error)) << error;
+    FillMonitorInit(store, &records_);
+  }
+
+  DWORD Count() {
+    DWORD count = 99;
+    EXPECT_EQ(reg().fpQueryInfoKey(key(), nullptr, nullptr, &count, nullptr, nullptr, nullptr,
+                                   nullptr, init().hSpooler),
+              0);
+    return count;
+  }
+
+  LONG Set(const char16_t* name, DWORD type, const void* data, DWORD size) {
+    return reg().fpSetValue(key(), name, type, static_cast<const BYTE*>(data), size,
+                            init().hSpooler);
+  }
+
+  // EnumValue as the monitor calls it: 128-unit name, data capacity given.
+  LONG Enum(DWORD index, Text* name, Text* text, DWORD data_capacity = 256) {
+    char16_t name_buffer[128] = {};
+    char16_t data[256] = {};
+    DWORD name_capacity = 128;
+    data_size_ = data_capacity;
+    const LONG result =
+        reg().fpEnumValue(key(), index, name_buffer, &name_capacity, nullptr,
+                          reinterpret_cast<BYTE*>(data), &data_size_, init().hSpooler);
+    *name = name_buffer;
+    *text = data;
+    return result;
+  }
+
+  const MONITORINIT& init() const { return records_.init; }
+  const MONITORREG& reg() const { return *records_.init.pMonitorReg; }
+  HANDLE key() const { return records_.init.hckRegistryRoot; }
+
   std::string directory_;
   std::string path_;
+  MonitorInitRecords records_{};
+  DWORD data_size_ = 0;
 };
 
 TEST_F(KeyStoreTest, RegistrationLeavesTheOneValueTheSpoolerWrites) {
   KeyStore store(path_);
-  std::string error;
-  ASSERT_TRUE(store.Open(u"libquor.so", &error)) << error;
+  Open(&store);
   EXPECT_NE(ReadFile(path_).find("\n\"Driver\"=\"libquor.so\"\n"), std::string::npos);
+  struct stat status {};
+  ASSERT_EQ(stat(path_.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0600u);  // it will hold the password
 
-  std::uint32_t count = 99;
-  EXPECT_EQ(store.QueryInfo(&count, nullptr, nullptr), 0);
-  EXPECT_EQ(count, 1u);
-
-  char16_t name[128] = {};
-  std::uint32_t name_capacity = 128;
-  std::uint32_t type = 0;
-  std::uint8_t data[256] = {};
-  std::uint32_t data_capacity = 256;
-  EXPECT_EQ(store.EnumValue(0, name, &name_capacity, &type, data, &data_capacity), 0);
-  EXPECT_EQ(TextView(name), u"Driver");
-  EXPECT_EQ(name_capacity, 6u);
-  EXPECT_EQ(type, 1u);
-  EXPECT_EQ(data_capacity, 22u);
-  EXPECT_EQ(TextView(reinterpret_cast<const char16_t*>(data)), u"libquor.so");
-  EXPECT_EQ(store.EnumValue(1, name, &name_capacity, &type, data, &data_capacity), 259);
+  EXPECT_EQ(Count(), 1u);
+  Text name, text;
+  EXPECT_EQ(Enum(0, &name, &text), 0);
+  EXPECT_EQ(name, u"Driver");
+  EXPECT_EQ(text, u"libquor.so");
+  EXPECT_EQ(data_size_, 22u);
+  EXPECT_EQ(Enum(1, &name, &text), 259);
 
   // The file exists now: opening it again registers nothing more.
   KeyStore again(path_);
-  ASSERT_TRUE(again.Open(u"other.so", &error));
+  Open(&again);
   ASSERT_EQ(again.values().size(), 1u);
-  EXPECT_EQ(again.values()[0].data, TextData(u"libquor.so"));
+  EXPECT_EQ(again.values()[0].text, u"libquor.so");
 }
 
-TEST_F(KeyStoreTest, EnumerationReportsBuffersThatAreTooSmall) {
+TEST_F(KeyStoreTest, TextsSurviveTheFileAndKeepTheirPlace) {
   KeyStore store(path_);
-  std::string error;
-  ASSERT_TRUE(store.Open(u"libquor.so", &error));
-  char16_t name[16] = {};
-  std::uint32_t name_capacity = 6;  // "Driver" needs 7 with its terminator
-  std::uint8_t data[32] = {};
-  std::uint32_t data_capacity = 32;
-  EXPECT_EQ(store.EnumValue(0, name, &name_capacity, nullptr, data, &data_capacity), 234);
-
-  name_capacity = 7;
-  data_capacity = 21;
-  EXPECT_EQ(store.EnumValue(0, name, &name_capacity, nullptr, data, &data_capacity), 234);
-  EXPECT_EQ(data_capacity, 22u);
-
-  name_capacity = 7;
-  data_capacity = 0;
-  EXPECT_EQ(store.EnumValue(0, name, &name_capacity, nullptr, nullptr, &data_capacity), 0);
-  EXPECT_EQ(data_capacity, 22u);
-}
-
-TEST_F(KeyStoreTest, ValuesSurviveTheFileAndKeepTheirPlace) {
-  KeyStore store(path_);
-  std::string error;
-  ASSERT_TRUE(store.Open(u"libquor.so", &error));
-  const auto server = TextData(u"192.168.1.10");
-  EXPECT_EQ(server.size(), 26u);
-  EXPECT_EQ(store.SetValue(u"HylaFAXServerIp", 1, server.data(), 26), 0);
-  const auto user = TextData(u"alice");
-  EXPECT_EQ(store.SetValue(u"User", 1, user.data(), 12), 0);
+  Open(&store);
+  EXPECT_EQ(Set(u"HylaFAXServerIp", 1, u"192.168.1.10", 26), 0);
+  EXPECT_EQ(Set(u"User", 1, u"alice", 12), 0);
   // Names match without regard to case; the value keeps its place and name.
-  const auto other_user = TextData(u"bob");
-  EXPECT_EQ(store.SetValue(u"USER", 1, other_user.data(), 8), 0);
-  // Texts and data that a plain quoted text could not carry.
-  const auto awkward = TextData(u"a \"quoted\" \\ back\nslash \u00e9 \U0001F600 \xD800!");
-  EXPECT_EQ(store.SetValue(u"Note=\"x\"", 1, awkward.data(), std::uint32_t(awkward.size())), 0);
-  const auto unterminated = Bytes({'a', 0, 'b', 0});
-  EXPECT_EQ(store.SetValue(u"Unterminated", 1, unterminated.data(), 4), 0);
-  const auto number = Bytes({1, 0, 0, 0});
-  EXPECT_EQ(store.SetValue(u"Number", 4, number.data(), 4), 0);
-  EXPECT_EQ(store.SetValue(u"Empty", 3, nullptr, 0), 0);
+  EXPECT_EQ(Set(u"USER", 1, u"bob", 8), 0);
+  // What a plain quoted text could not carry.
+  const char16_t awkward[] = u"a \"quoted\" \\ back\nslash \u00e9 \U0001F600 \xD800!";
+  EXPECT_EQ(Set(u"Note=\"x\"", 1, awkward, sizeof awkward), 0);
+  // Anything but a terminated text is refused and changes nothing.
+  const DWORD number = 1;
+  EXPECT_EQ(Set(u"Number", 4, &number, 4), 87);
+  EXPECT_EQ(Set(u"Unterminated", 1, u"ab", 4), 87);
+  EXPECT_EQ(Set(u"Inner", 1, u"a\0b", 8), 87);
+  EXPECT_EQ(Count(), 4u);
 
   KeyStore reloaded(path_);
-  ASSERT_TRUE(reloaded.Open(u"libquor.so", &error)) << error;
-  const auto& values = reloaded.values();
-  ASSERT_EQ(values.size(), 7u);
-  EXPECT_EQ(values[1].name, u"HylaFAXServerIp");
-  EXPECT_EQ(values[1].data, server);
-  EXPECT_EQ(values[2].name, u"User");
-  EXPECT_EQ(values[2].data, other_user);
-  EXPECT_EQ(values[3].name, u"Note=\"x\"");
-  EXPECT_EQ(values[3].data, awkward);
-  EXPECT_EQ(values[4].data, unterminated);
-  EXPECT_EQ(values[5].type, 4u);
-  EXPECT_EQ(values[5].data, number);
-  EXPECT_EQ(values[6].type, 3u);
-  EXPECT_TRUE(values[6].data.empty());
-  EXPECT_NE(ReadFile(path_).find("\"HylaFAXServerIp\"=\"192.168.1.10\"\n"), std::string::npos);
-  EXPECT_NE(ReadFile(path_).find("\"Number\"=hex(4):01,00,00,00\n"), std::string::npos);
-
-  std::uint32_t type = 0;
-  std::uint8_t data[64];
-  std::uint32_t size = sizeof data;
-  EXPECT_EQ(reloaded.QueryValue(u"user", &type, data, &size), 0);
-  EXPECT_EQ(size, 8u);
-  EXPECT_EQ(reloaded.DeleteValue(u"Number"), 0);
-  EXPECT_EQ(reloaded.QueryValue(u"Number", &type, data, &size), 2);
-  EXPECT_EQ(reloaded.DeleteValue(u"Number"), 2);
+  Open(&reloaded);
+  EXPECT_EQ(Count(), 4u);
+  Text name, text;
+  EXPECT_EQ(Enum(1, &name, &text), 0);
+  EXPECT_EQ(name, u"HylaFAXServerIp");
+  EXPECT_EQ(text, u"192.168.1.10");
+  EXPECT_EQ(data_size_, 26u);
+  EXPECT_EQ(Enum(2, &name, &text), 0);
+  EXPECT_EQ(name, u"User");
+  EXPECT_EQ(text, u"bob");
+  EXPECT_EQ(Enum(3, &name, &text), 0);
+  EXPECT_EQ(name, u"Note=\"x\"");
+  EXPECT_EQ(text, awkward);
+  EXPECT_NE(ReadFile(path_).find("\n\"HylaFAXServerIp\"=\"192.168.1.10\"\n"), std::string::npos);
 }
 
-TEST_F(KeyStoreTest, AFileThatIsNotAKeyIsRefusedWithItsLine) {
+TEST_F(KeyStoreTest, DataThatDoesNotFitIsReportedWithItsSize) {
+  KeyStore store(path_);
+  Open(&store);
+  const Text longest(127, u'x');  // 256 bytes with its terminator: read whole
+  EXPECT_EQ(Set(u"HylaFAXServerIp", 1, longest.c_str(), 256), 0);
+  const Text too_long(128, u'y');
+  EXPECT_EQ(Set(u"User", 1, too_long.c_str(), 258), 0);
+
+  Text name, text;
+  EXPECT_EQ(Enum(1, &name, &text), 0);
+  EXPECT_EQ(text, longest);
+  EXPECT_EQ(Enum(2, &name, &text), 234);
+  EXPECT_EQ(data_size_, 258u);
+  EXPECT_EQ(Enum(0, &name, &text, 21), 234);  // "libquor.so" needs 22
+  EXPECT_EQ(data_size_, 22u);
+}
+
+TEST_F(KeyStoreTest, AKeyThatCannotBeReadIsRefusedNotRegisteredAfresh) {
   std::ofstream(path_) << "; comment\n\"A\"=\"b\"\nnot a value\n";
   KeyStore store(path_);
   std::string error;
   EXPECT_FALSE(store.Open(u"libquor.so", &error));
   EXPECT_NE(error.find("line 3"), std::string::npos) << error;
-
   std::vector<StoredValue> values;
   for (const char* bad :
-       {"\"A\"=hex(1):0", "\"A\"=hex(1):00,", "\"A\"=\"open", "\"A\"=\"\\q\"", "\"A\"\"b\""}) {
+       {"\"A\"=hex(1):00,00", "\"A\"=\"open", "\"A\"=\"\\q\"", "\"A\"\"b\"", "\"A\"=\"\\u12G4\""}) {
     EXPECT_FALSE(ParseStore(bad, &values, &error)) << bad;
   }
-}
 
-TEST_F(KeyStoreTest, AKeyThatCannotBeReadIsNotRegisteredAfresh) {
   // A directory where the file should be: there, but not readable as a key.
+  std::remove(path_.c_str());
   ASSERT_EQ(mkdir(path_.c_str(), 0700), 0);
-  KeyStore store(path_);
-  std::string error;
-  EXPECT_FALSE(store.Open(u"libquor.so", &error));
+  EXPECT_FALSE(KeyStore(path_).Open(u"libquor.so", &error));
   EXPECT_NE(error.find("cannot read"), std::string::npos) << error;
   rmdir(path_.c_str());
 }
 
 TEST_F(KeyStoreTest, AWriteThatCannotBeStoredChangesNothing) {
   KeyStore store(path_);
-  std::string error;
-  ASSERT_TRUE(store.Open(u"libquor.so", &error));
+  Open(&store);
   // The key's directory goes away under it.
   std::remove(path_.c_str());
   ASSERT_EQ(std::remove(directory_.c_str()), 0);
-  const auto user = TextData(u"alice");
-  EXPECT_EQ(store.SetValue(u"User", 1, user.data(), 12), 5);
-  std::uint32_t count = 0;
-  store.QueryInfo(&count, nullptr, nullptr);
-  EXPECT_EQ(count, 1u);
+  EXPECT_EQ(Set(u"User", 1, u"alice", 12), 5);
+  EXPECT_EQ(Count(), 1u);
 }
 
 }  // namespace

@@ -63,35 +63,8 @@ std::string Narrow(const std::wstring& text) {
   return out;
 }
 
-// The spooler's registry functions on a real key.
+// The registry functions the monitor calls, on a real key.
 HKEY Key(HANDLE key) { return static_cast<HKEY>(key); }
-
-LONG WINAPI CreateKey(HANDLE key, LPCWSTR sub_key, DWORD options, REGSAM access,
-                      PSECURITY_ATTRIBUTES security, PHANDLE result, PDWORD disposition, HANDLE) {
-  HKEY created = nullptr;
-  const LONG status = RegCreateKeyExW(Key(key), sub_key, 0, nullptr, options, access, security,
-                                      &created, disposition);
-  if (status == ERROR_SUCCESS) *result = created;
-  return status;
-}
-
-LONG WINAPI OpenKey(HANDLE key, LPCWSTR sub_key, REGSAM access, PHANDLE result, HANDLE) {
-  HKEY opened = nullptr;
-  const LONG status = RegOpenKeyExW(Key(key), sub_key, 0, access, &opened);
-  if (status == ERROR_SUCCESS) *result = opened;
-  return status;
-}
-
-LONG WINAPI CloseKey(HANDLE key, HANDLE) { return RegCloseKey(Key(key)); }
-
-LONG WINAPI DeleteKey(HANDLE key, LPCWSTR sub_key, HANDLE) {
-  return RegDeleteKeyW(Key(key), sub_key);
-}
-
-LONG WINAPI EnumKey(HANDLE key, DWORD index, LPWSTR name, PDWORD name_capacity,
-                    PFILETIME write_time, HANDLE) {
-  return RegEnumKeyExW(Key(key), index, name, name_capacity, nullptr, nullptr, nullptr, write_time);
-}
 
 LONG WINAPI QueryInfoKey(HANDLE key, PDWORD sub_keys, PDWORD longest_sub_key, PDWORD values,
                          PDWORD longest_name, PDWORD longest_data, PDWORD security_size,
@@ -104,34 +77,9 @@ LONG WINAPI SetValue(HANDLE key, LPCWSTR name, DWORD type, const BYTE* data, DWO
   return RegSetValueExW(Key(key), name, 0, type, data, size);
 }
 
-LONG WINAPI DeleteValue(HANDLE key, LPCWSTR name, HANDLE) {
-  return RegDeleteValueW(Key(key), name);
-}
-
 LONG WINAPI EnumValue(HANDLE key, DWORD index, LPWSTR name, PDWORD name_capacity, PDWORD type,
                       PBYTE data, PDWORD data_capacity, HANDLE) {
   return RegEnumValueW(Key(key), index, name, name_capacity, nullptr, type, data, data_capacity);
-}
-
-LONG WINAPI QueryValue(HANDLE key, LPCWSTR name, PDWORD type, PBYTE data, PDWORD data_capacity,
-                       HANDLE) {
-  return RegQueryValueExW(Key(key), name, nullptr, type, data, data_capacity);
-}
-
-MONITORREG MakeMonitorReg() {
-  MONITORREG reg{};
-  reg.cbSize = sizeof(MONITORREG);
-  reg.fpCreateKey = CreateKey;
-  reg.fpOpenKey = OpenKey;
-  reg.fpCloseKey = CloseKey;
-  reg.fpDeleteKey = DeleteKey;
-  reg.fpEnumKey = EnumKey;
-  reg.fpQueryInfoKey = QueryInfoKey;
-  reg.fpSetValue = SetValue;
-  reg.fpDeleteValue = DeleteValue;
-  reg.fpEnumValue = EnumValue;
-  reg.fpQueryValue = QueryValue;
-  return reg;
 }
 
 bool SetText(HKEY key, const wchar_t* name, const std::wstring& text) {
@@ -347,17 +295,10 @@ int main(int argc, char** argv) {
   Check(initialize != nullptr, "InitializePrintMonitor2 found");
   if (!initialize) return 1;
 
-  static MONITORREG registry = MakeMonitorReg();
-  static MONITORINIT init;
-  static char spooler_token;
-  init.cbSize = sizeof init;
-  init.hSpooler = &spooler_token;
-  init.hckRegistryRoot = key;
-  init.pMonitorReg = &registry;
-  init.bLocal = TRUE;
-  init.pszServerName = nullptr;
+  static telvor::spoolhost::MonitorInitRecords records;
+  telvor::spoolhost::FillMonitorInit(key, QueryInfoKey, SetValue, EnumValue, &records);
   HANDLE monitor_handle = nullptr;
-  LPMONITOR2 table = initialize(&init, &monitor_handle);
+  LPMONITOR2 table = initialize(&records.init, &monitor_handle);
   Check(table != nullptr, "operations table");
   if (!table) return 1;
 
