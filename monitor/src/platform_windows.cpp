@@ -17,9 +17,12 @@ namespace {
 constexpr wchar_t kSetupTemplate[] = L"" QUOR_SETUP_DIALOG;
 constexpr wchar_t kFaxNumberTemplate[] = L"" QUOR_FAX_NUMBER_DIALOG;
 
+// Reads at most `capacity` - 1 characters; an empty or unreadable control
+// leaves the field empty.
 template <std::size_t N>
-void ReadControl(HWND dialog, int id, char16_t (&field)[N]) {
-  if (GetDlgItemTextW(dialog, id, AsWide(field), static_cast<int>(N)) == 0) field[0] = 0;
+void ReadControl(HWND dialog, int id, char16_t (&field)[N], std::size_t capacity = N) {
+  const int units = static_cast<int>(capacity < N ? capacity : N);
+  if (GetDlgItemTextW(dialog, id, AsWide(field), units) == 0) field[0] = 0;
 }
 
 void LimitControl(HWND dialog, int id, std::size_t limit) {
@@ -91,7 +94,9 @@ INT_PTR CALLBACK FaxNumberDialogProc(HWND dialog, UINT message, WPARAM wParam, L
   if (message != WM_COMMAND) return FALSE;
   if (LOWORD(wParam) == IDOK) {
     FaxNumberFields* fields = DialogFields<FaxNumberFields>(dialog);
-    ReadControl(dialog, QUOR_ID_FAX_NUMBER, fields->fax_number);
+    // The field has a unit to spare: a number is 14 digits at most, even one
+    // set into the control without its typing limit.
+    ReadControl(dialog, QUOR_ID_FAX_NUMBER, fields->fax_number, kFaxNumberLimit + 1);
     ReadControl(dialog, QUOR_ID_ATTEMPTS, fields->attempts);
     ReadControl(dialog, QUOR_ID_INFO, fields->info);
     EndDialog(dialog, static_cast<INT_PTR>(wParam));
