@@ -265,7 +265,13 @@ class PosixPlatform final : public MonitorPlatform {
     for (std::uint32_t step = 0; step < kUniqueNumbers; ++step) {
       const std::uint32_t number = (start + step) % kUniqueNumbers;
       if (number == 0) continue;
+      // Checked before the file exists: a name that does not fit the path
+      // buffer must not leave a file nobody knows of.
       const telvor::Text name = TempName(directory, prefix, number);
+      if (name.size() >= kPathUnits) {
+        SetLastError(kFileNameTooLong);
+        return 0;
+      }
       const int fd =
           open(telvor::ToUtf8(name).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kFileMode);
       if (fd >= 0) {

@@ -81,6 +81,13 @@ TEST_F(PosixPlatformTest, TempNamesFormThePlaceholderAndCreateFreshSpoolFiles) {
     EXPECT_EQ(file.extension().string(), ".tmp");
   }
   EXPECT_EQ(platform.TempFileName(u"/no/such/dir/", u"fax", 0, path), 0u);
+
+  // A directory whose names do not fit the path buffer gets no file at all.
+  const std::string deep = directory_ + "/" + std::string(kPathUnits - directory_.size(), 'd');
+  ASSERT_TRUE(std::filesystem::create_directory(deep));
+  EXPECT_EQ(platform.TempFileName(telvor::FromUtf8(deep + "/").c_str(), u"fax", 0, path), 0u);
+  EXPECT_EQ(platform.LastError(), 206u);
+  EXPECT_TRUE(std::filesystem::is_empty(deep));
 }
 
 TEST_F(PosixPlatformTest, TempComesFromTheEnvironment) {
