@@ -65,6 +65,13 @@ void EndJob(FaxJob& job) {
   job.printer = nullptr;
 }
 
+// A job that did not go out ends before its message box, which blocks the
+// thread: the spooler's printer handle is not held while the person reads.
+void EndJobAndReport(FaxJob& job, const char16_t* format, std::int32_t code) {
+  EndJob(job);
+  ReportCode(format, code);
+}
+
 template <std::size_t N>
 bool ToAnsi(const char16_t* text, char (&out)[N]) {
   return Platform().ToAnsi(text, out, N);
@@ -213,8 +220,7 @@ BOOL WINAPI EndDocPort(HANDLE) {
       EndJob(job);
       return TRUE;
     case DialogResult::kFailed:
-      ReportLastError(kDialogFailed);
-      EndJob(job);
+      EndJobAndReport(job, kDialogFailed, LastErrorCode());
       return FALSE;
   }
   std::memcpy(job.fax_number, fields.fax_number, sizeof(job.fax_number));
@@ -229,24 +235,22 @@ BOOL WINAPI EndDocPort(HANDLE) {
   char info[NarrowBytes(kTextUnits)];
   if (!ToAnsi(job.spool_path, file_name) || !ToAnsi(job.fax_number, fax_number) ||
       !ToAnsi(job.info, info)) {
-    ReportLastError(kConversionFailed);
-    EndJob(job);
+    EndJobAndReport(job, kConversionFailed, LastErrorCode());
     return FALSE;
   }
   if (const std::uint32_t error = SettingsConversionError()) {
-    ReportCode(kConversionFailed, static_cast<std::int32_t>(error));
-    EndJob(job);
+    EndJobAndReport(job, kConversionFailed, static_cast<std::int32_t>(error));
     return FALSE;
   }
 
   const std::int32_t result =
       g_fax_library.entry(g_settings.server_ip.text, g_settings.user.text, g_settings.password.text,
                           fax_number, g_settings.mail.text, info, file_name, maxdials);
-  EndJob(job);
   if (result != 0) {
-    ReportCode(kSendFaxFailed, result);
+    EndJobAndReport(job, kSendFaxFailed, result);
     return FALSE;
   }
+  EndJob(job);
   platform.DeleteNamedFile(job.spool_path);
   return TRUE;
 }

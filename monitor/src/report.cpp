@@ -9,8 +9,8 @@ void ReportCode(const char16_t* format, std::int32_t code) {
   Platform().ShowMessage(text.c_str(), kCaption, Owner::kNone);
 }
 
-void ReportLastError(const char16_t* format) {
-  ReportCode(format, static_cast<std::int32_t>(Platform().LastError()));
-}
+std::int32_t LastErrorCode() { return static_cast<std::int32_t>(Platform().LastError()); }
+
+void ReportLastError(const char16_t* format) { ReportCode(format, LastErrorCode()); }
 
 }  // namespace quor

@@ -56,9 +56,17 @@ class JobTest : public MonitorTest {
     }
     return platform.calls.size();
   }
+  // Marked sent and its printer closed, before any message box blocks.
   void ExpectJobEnded() {
     EXPECT_EQ(platform.job_commands, (std::vector<std::uint32_t>{kJobId, 6}));
     EXPECT_EQ(platform.open_printers, 0);
+    std::size_t last_close = 0;
+    std::size_t last_message = platform.calls.size();
+    for (std::size_t i = 0; i < platform.calls.size(); ++i) {
+      if (platform.calls[i] == "close printer") last_close = i;
+      if (platform.calls[i].rfind("message ", 0) == 0) last_message = i;
+    }
+    EXPECT_GT(last_message, last_close);
   }
 };
 
@@ -193,11 +201,13 @@ TEST_F(JobTest, CancellingTheFaxNumberMeansNoFax) {
 
   // A dialog that cannot be shown is no decision: the document is kept.
   platform.fax_number_result = DialogResult::kFailed;
+  platform.job_commands.clear();
   ASSERT_TRUE(Start(port));
   EXPECT_FALSE(EndDocPort(port));
   EXPECT_EQ(g_sendfax_calls.size(), 1u);
   EXPECT_EQ(platform.MessageTexts(), std::vector<std::u16string>{u"DialogBoxParam error 1813\n"});
   EXPECT_TRUE(Exists(u"/tmp/spool/fax1A2D.tmp"));
+  ExpectJobEnded();
 }
 
 TEST_F(JobTest, AttemptsFromTheDialogLastUntilTheNextOpening) {
