@@ -201,7 +201,9 @@ class PosixPlatform final : public MonitorPlatform {
   }
 
   Handle CreateUnsharedFile(const char16_t* path) override {
-    const int fd = open(Narrow(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kFileMode);
+    // A planted link (the placeholder's name is fixed and known) is not followed:
+    // emptying the file it points at would destroy someone's data.
+    const int fd = open(Narrow(path).c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, kFileMode);
     if (fd < 0) return Fail(errno);
     // The lock is what keeps others out; the file is emptied only once we
     // hold it.

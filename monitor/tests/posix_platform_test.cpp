@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "forms.h"
@@ -33,7 +34,7 @@ class PosixPlatformTest : public ::testing::Test {
   std::string directory_;
 };
 
-TEST_F(PosixPlatformTest, ASecondOpenOfAnOpenFileFailsWithASharingViolation) {
+TEST_F(PosixPlatformTest, ASecondOpenFailsWithASharingViolationAndLinksAreNotFollowed) {
   const std::u16string path = Directory() + u"fax777.tmp";
   const Handle first = platform.CreateUnsharedFile(path.c_str());
   ASSERT_NE(first, nullptr);
@@ -53,6 +54,13 @@ TEST_F(PosixPlatformTest, ASecondOpenOfAnOpenFileFailsWithASharingViolation) {
   EXPECT_TRUE(platform.CloseHandle(again));
   EXPECT_EQ(platform.CreateUnsharedFile((Directory() + u"no/such.tmp").c_str()), nullptr);
   EXPECT_EQ(platform.LastError(), 2u);
+
+  // A link planted under the fixed name is refused, and its target kept.
+  std::filesystem::remove(directory_ + "/fax777.tmp");
+  std::ofstream(directory_ + "/target") << "keep";
+  std::filesystem::create_symlink(directory_ + "/target", directory_ + "/fax777.tmp");
+  EXPECT_EQ(platform.CreateUnsharedFile(path.c_str()), nullptr);
+  EXPECT_EQ(std::filesystem::file_size(directory_ + "/target"), 4u);
 }
 
 TEST(TempNameTest, TakesThreePrefixCharactersAndTheNumberInHex) {
