@@ -1,7 +1,6 @@
 #include "keystore.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -207,11 +206,11 @@ bool KeyStore::Open(TextView library_name, std::string* error) {
 
 bool KeyStore::Save() const {
   // A new file renamed over the old one: a crash never leaves half a key.
-  // Readable by its owner only, as it holds the server password.
-  const std::string temporary = path_ + ".new";
+  // mkstemp makes it readable by its owner only, as it holds the server
+  // password, and unique, so that two hosts never write the same one.
+  std::string temporary = path_ + ".XXXXXX";
   const std::string content = FormatStore(values_);
-  ::unlink(temporary.c_str());
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  const int fd = ::mkstemp(temporary.data());
   if (fd < 0) return false;
   std::size_t done = 0;
   while (done < content.size()) {

@@ -105,7 +105,9 @@ int Run(int argc, char** argv) {
   }
   if (!from_stdin) {
     input = ::open(options.input.c_str(), O_RDONLY | O_CLOEXEC);
-    if (input < 0) {
+    // A directory opens but cannot be read: refused before a job is started.
+    struct stat status {};
+    if (input < 0 || ::fstat(input, &status) != 0 || S_ISDIR(status.st_mode)) {
       Fail("cannot read " + options.input);
       return kExitUsage;
     }

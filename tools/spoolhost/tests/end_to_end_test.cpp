@@ -133,6 +133,15 @@ TEST_F(EmbeddedServer, AFailedSendKeepsTheSpoolFileAndFails) {
   EXPECT_EQ(ReadFile(temp_ + "/" + kept[0]), kDocument);
 }
 
+TEST_F(EmbeddedServer, ADocumentThatCannotBeReadStartsNoJob) {
+  for (const std::string& document : {work_ + "/missing.ps", work_}) {
+    HostRun run = Print({"--fax-number", "5551234", document});
+    EXPECT_EQ(run.status, 2) << document;
+    EXPECT_NE(run.err.find("cannot read " + document), std::string::npos) << run.err;
+  }
+  EXPECT_TRUE(ListDirectory(temp_).empty());  // the port was never opened
+}
+
 TEST_F(EmbeddedServer, ACancelledSetupStoresNothingAndIsAskedAgain) {
   StartServer("127.0.2.4");
   HostRun cancelled = Print({"--cancel-setup", "--fax-number", "5551234", document_});
