@@ -52,7 +52,6 @@ LONG WINAPI SetValue(HANDLE key, LPCWSTR name, DWORD type, const BYTE* data, DWO
   value.name = value_name;
   value.data.assign(reinterpret_cast<const char16_t*>(data), size / 2);
   if (!value.data.empty() && value.data.back() == 0) value.data.pop_back();
-  value.type = type;
   for (auto& existing : r.values) {
     if (existing.name == value_name) {
       existing = value;
@@ -102,8 +101,6 @@ std::int32_t FakeSendFax(const char* server_ip, const char* user, const char* pa
   g_sendfax_calls.push_back(call);
   return g_sendfax_result;
 }
-
-std::u16string U16(const std::string& ascii) { return telvor::FromUtf8(ascii); }
 
 FakePlatform::~FakePlatform() {
   for (void* memory : allocations) std::free(memory);
@@ -229,7 +226,7 @@ SendFaxFunction FakePlatform::ResolveSendFax(Handle library, const char* name) {
 
 bool FakePlatform::FreeFaxLibrary(Handle library) {
   calls.push_back("free library");
-  if (free_fails || library != &g_library_marker || library_references == 0) {
+  if (library != &g_library_marker || library_references == 0) {
     last_error = 6;
     return false;
   }

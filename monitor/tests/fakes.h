@@ -47,7 +47,6 @@ class FakePlatform : public MonitorPlatform {
 
   bool load_fails = false;
   bool resolve_fails = false;
-  bool free_fails = false;
   int library_references = 0;
 
   DialogResult setup_result = DialogResult::kCancel;
@@ -98,7 +97,6 @@ struct FakeRegistry {
   struct Value {
     std::u16string name;
     std::u16string data;  // without the terminator
-    DWORD type = REG_SZ;
   };
   std::vector<Value> values;
   std::vector<std::string> calls;
@@ -137,7 +135,5 @@ class MonitorTest : public ::testing::Test {
   FakePlatform platform;
   FakeRegistry registry;
 };
-
-std::u16string U16(const std::string& ascii);
 
 }  // namespace quor::testing

@@ -170,6 +170,17 @@ TEST_F(JobTest, AFailedSendIsShownAndKeepsTheSpoolFile) {
   ExpectJobEnded();
 }
 
+TEST_F(JobTest, AWriteToAFullDiskReportsTheCountButNoFailure) {
+  const HANDLE port = OpenOrFail();
+  ASSERT_TRUE(Start(port));
+  platform.disk_space = 1000;
+  std::string page(4096, 'x');
+  DWORD written = 4096;
+  EXPECT_TRUE(WritePort(port, reinterpret_cast<LPBYTE>(page.data()), 4096, &written));
+  EXPECT_EQ(written, 1000u);
+  EXPECT_TRUE(platform.messages.empty());
+}
+
 TEST_F(JobTest, ASecondOpeningFailsWithASharingViolation) {
   const HANDLE first = OpenOrFail();
   HANDLE second = nullptr;

@@ -13,7 +13,6 @@
 #include "platform.h"
 #include "quor/prepared_answers.h"
 #include "telvor/text.h"
-#include "temp_name.h"
 
 namespace quor {
 namespace {
@@ -61,12 +60,6 @@ TEST_F(PosixPlatformTest, ASecondOpenFailsWithASharingViolationAndLinksAreNotFol
   std::filesystem::create_symlink(directory_ + "/target", directory_ + "/fax777.tmp");
   EXPECT_EQ(platform.CreateUnsharedFile(path.c_str()), nullptr);
   EXPECT_EQ(std::filesystem::file_size(directory_ + "/target"), 4u);
-}
-
-TEST(TempNameTest, TakesThreePrefixCharactersAndTheNumberInHex) {
-  EXPECT_EQ(TempName(u"C:\\Temp\\", u"fax", 0x777), u"C:\\Temp\\fax777.tmp");
-  EXPECT_EQ(TempName(u"/t/", u"faxes", 0xABCD), u"/t/faxABCD.tmp");
-  EXPECT_EQ(TempName(u"/t/", u"fx", 1), u"/t/fx1.tmp");
 }
 
 TEST_F(PosixPlatformTest, TempNamesFormThePlaceholderAndCreateFreshSpoolFiles) {
@@ -167,9 +160,6 @@ TEST_F(PosixPlatformTest, PreparedAnswersGoThroughTheControlsFilters) {
 }
 
 TEST(FormFilterTest, KeepsWhatTheControlWouldTake) {
-  const FormField& attempts = kFaxNumberForm.fields[FieldIndex(kFaxNumberForm, 1002)];
-  EXPECT_EQ(FilterInput(attempts, u"x9"), u"9");
-  EXPECT_EQ(FilterInput(attempts, u"12"), u"1");
   const FormField& note = kFaxNumberForm.fields[FieldIndex(kFaxNumberForm, 1003)];
   EXPECT_EQ(FilterInput(note, u"a\tb c"), u"ab c");
   // A character outside the 16-bit range is not split at the limit.
