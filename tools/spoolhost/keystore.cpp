@@ -1,6 +1,7 @@
 #include "keystore.h"
 
 #include <errno.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
