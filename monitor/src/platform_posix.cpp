@@ -19,8 +19,8 @@
 
 #include "forms.h"
 #include "platform.h"
+#include "quor/resource.h"
 #include "quor/spooler.h"
-#include "resource.h"
 #include "telvor/text.h"
 #include "temp_name.h"
 

@@ -4,8 +4,8 @@
 #include <initializer_list>
 
 #include "platform.h"
+#include "quor/resource.h"
 #include "quor/spooler.h"
-#include "resource.h"
 #include "telvor/names.h"
 #include "text_cast.h"
 

@@ -3,20 +3,11 @@
 #include <utility>
 
 #include "quor/prepared_answers.h"
+#include "quor/resource.h"
 #include "telvor/names.h"
 
 namespace telvor::spoolhost {
 namespace {
-
-// Control ids of the setup form and of the fax-number form.
-constexpr int kSetupServerId = 1000;
-constexpr int kSetupUserId = 1002;
-constexpr int kSetupPasswordId = 1003;
-constexpr int kSetupMailId = 1004;
-constexpr int kSetupAttemptsId = 1009;
-constexpr int kFaxNumberId = 1000;
-constexpr int kFaxAttemptsId = 1002;
-constexpr int kFaxNoteId = 1003;
 
 bool ParseNumber(const std::string& text, unsigned long long low, unsigned long long high,
                  unsigned long long* value) {
@@ -175,11 +166,11 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
 std::optional<std::string> SetupAnswer(const Options& options) {
   if (options.cancel_setup) return std::string(quor::kCancelAnswer);
   std::string answer;
-  AddLine(&answer, kSetupServerId, options.server);
-  AddLine(&answer, kSetupUserId, options.user);
-  AddLine(&answer, kSetupPasswordId, options.password);
-  AddLine(&answer, kSetupMailId, options.mail);
-  AddLine(&answer, kSetupAttemptsId, options.attempts);
+  AddLine(&answer, QUOR_ID_SERVER_IP, options.server);
+  AddLine(&answer, QUOR_ID_USER, options.user);
+  AddLine(&answer, QUOR_ID_PASSWORD, options.password);
+  AddLine(&answer, QUOR_ID_MAIL, options.mail);
+  AddLine(&answer, QUOR_ID_DEFAULT_ATTEMPTS, options.attempts);
   if (answer.empty()) return std::nullopt;
   return answer;
 }
@@ -187,9 +178,9 @@ std::optional<std::string> SetupAnswer(const Options& options) {
 std::optional<std::string> FaxNumberAnswer(const Options& options) {
   if (options.cancel_fax) return std::string(quor::kCancelAnswer);
   std::string answer;
-  AddLine(&answer, kFaxNumberId, options.fax_number);
-  AddLine(&answer, kFaxAttemptsId, options.dial_attempts);
-  AddLine(&answer, kFaxNoteId, options.note);
+  AddLine(&answer, QUOR_ID_FAX_NUMBER, options.fax_number);
+  AddLine(&answer, QUOR_ID_ATTEMPTS, options.dial_attempts);
+  AddLine(&answer, QUOR_ID_INFO, options.note);
   if (answer.empty()) return std::nullopt;
   return answer;
 }
