@@ -1,4 +1,4 @@
-#include "telvor/text.h"
+#include "telvor_common/text.h"
 
 #include <gtest/gtest.h>
 

@@ -8,8 +8,8 @@
 #include "progress.h"
 #include "report.h"
 #include "restart.h"
-#include "telvor/names.h"
-#include "telvor/text.h"
+#include "telvor_common/names.h"
+#include "telvor_common/text.h"
 
 namespace telvor::installer {
 namespace {

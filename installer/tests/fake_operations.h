@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "operations.h"
-#include "telvor/text.h"
+#include "telvor_common/text.h"
 
 namespace telvor::installer {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "telvor/text.h"
+#include "telvor_common/text.h"
 
 namespace quor {
 

@@ -21,7 +21,7 @@
 #include "platform.h"
 #include "quor/resource.h"
 #include "quor/spooler.h"
-#include "telvor/text.h"
+#include "telvor_common/text.h"
 #include "temp_name.h"
 
 namespace quor {

@@ -6,7 +6,7 @@
 #include "platform.h"
 #include "quor/resource.h"
 #include "quor/spooler.h"
-#include "telvor/names.h"
+#include "telvor_common/names.h"
 #include "text_cast.h"
 
 namespace quor {

@@ -4,7 +4,7 @@
 #include <cstddef>
 
 #include "quor/spooler.h"
-#include "telvor/names.h"
+#include "telvor_common/names.h"
 
 namespace quor {
 

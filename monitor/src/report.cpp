@@ -1,6 +1,6 @@
 #include "report.h"
 
-#include "telvor/text.h"
+#include "telvor_common/text.h"
 
 namespace quor {
 

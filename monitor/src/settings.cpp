@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "report.h"
-#include "telvor/text.h"
+#include "telvor_common/text.h"
 #include "text_cast.h"
 
 namespace quor {

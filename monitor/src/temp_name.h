@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "telvor/text.h"
+#include "telvor_common/text.h"
 
 namespace quor {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "operations.h"
-#include "telvor/text.h"
+#include "telvor_common/text.h"
 #include "temp_name.h"
 
 namespace quor::testing {

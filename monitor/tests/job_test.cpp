@@ -7,7 +7,7 @@
 
 #include "fakes.h"
 #include "settings.h"
-#include "telvor/text.h"
+#include "telvor_common/text.h"
 
 namespace quor::testing {
 namespace {

@@ -12,7 +12,7 @@
 #include "forms.h"
 #include "platform.h"
 #include "quor/prepared_answers.h"
-#include "telvor/text.h"
+#include "telvor_common/text.h"
 
 namespace quor {
 namespace {

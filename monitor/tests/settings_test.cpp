@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "fakes.h"
-#include "telvor/text.h"
+#include "telvor_common/text.h"
 
 namespace quor::testing {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "quor/prepared_answers.h"
 #include "quor/resource.h"
-#include "telvor/names.h"
+#include "telvor_common/names.h"
 
 namespace telvor::spoolhost {
 namespace {

@@ -9,7 +9,7 @@
 #include <set>
 #include <string>
 
-#include "telvor/text.h"
+#include "telvor_common/text.h"
 
 namespace telvor::spoolhost {
 

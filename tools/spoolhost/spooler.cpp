@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "telvor/names.h"
+#include "telvor_common/names.h"
 
 namespace telvor::spoolhost {
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "quor/spooler.h"
-#include "telvor/text.h"
+#include "telvor_common/text.h"
 
 namespace telvor::spoolhost {
 
