@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "faxserver/faxserver.h"
+#include "faxserver.h"
 #include "run_host.h"
 
 namespace telvor::spoolhost::testing {

@@ -13,8 +13,8 @@ for dir in "$native" "$win64"; do
 done
 cmake --build "$native" --target telvor-faxserver >/dev/null
 cmake --build "$win64" --target telvor-job-host >/dev/null
-bash "$root/tools/spoolhost/win/job_test.sh" \
-  --host "$win64/tools/spoolhost/win/telvor-job-host.exe" \
+bash "$root/tests/system/wine/job_test.sh" \
+  --host "$win64/tests/system/wine/telvor-job-host.exe" \
   --faxserver "$native/tools/faxserver/telvor-faxserver" \
-  --work "$win64/tools/spoolhost/win/screenshots-run" \
+  --work "$win64/tests/system/wine/screenshots-run" \
   --screenshots "$root/docs"

@@ -12,7 +12,7 @@
 # under CI=true, where a missing tool fails.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-run=$here/../../wine/run.sh
+run=$here/../../../tools/wine/run.sh
 host= faxserver= work= shots=
 while [ $# -gt 0 ]; do
   case $1 in
