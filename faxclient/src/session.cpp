@@ -5,6 +5,7 @@
 #include <string>
 
 #include "protocol.h"
+#include "transfer.h"
 
 namespace telvor::client {
 namespace {
@@ -156,16 +157,16 @@ std::int32_t Call::Run() {
   std::fputs(kLogParamOk, log_);
   maxdials_text[0] = static_cast<char>('0' + ClampMaxDials(request_.maxdials));
 
-  if (!platform_.Startup()) {
+  if (!platform_.StartSockets()) {
     std::fputs(kLogStartupError, log_);
     return Finish(kStartupFailed);
   }
   started_ = true;
   std::fputs(kLogStartupOk, log_);
 
-  control_ = platform_.CreateSocket();
+  control_ = platform_.OpenSocket();
   if (control_ == kNoSocket) return Finish(kNoControlSocket);
-  if (!platform_.Connect(control_, OrEmpty(request_.server_ip), server_port, time_limit_ms_)) {
+  if (!ConnectWithin(platform_, control_, OrEmpty(request_.server_ip), server_port, time_limit_ms_)) {
     std::fprintf(log_, kLogConnectError, platform_.LastError());
     return Finish(kConnectFailed);
   }
@@ -191,9 +192,9 @@ std::int32_t Call::Run() {
     }
   }
 
-  data_ = platform_.CreateSocket();
+  data_ = platform_.OpenSocket();
   if (data_ == kNoSocket) return Finish(kNoDataSocket);
-  if (!platform_.Connect(data_, passive_address.text, passive_port, time_limit_ms_)) {
+  if (!ConnectWithin(platform_, data_, passive_address.text, passive_port, time_limit_ms_)) {
     std::fprintf(log_, kLogDataConnectError, platform_.LastError());
     return Finish(kDataConnectFailed);
   }
@@ -262,7 +263,7 @@ bool Call::SendLine(const char* command, const char* value) {
   const int length = std::snprintf(line_buffer, sizeof line_buffer, "%s%s\n", command, value);
   const std::size_t size =
       std::min(static_cast<std::size_t>(std::max(length, 0)), sizeof line_buffer - 1);
-  const IoStatus status = platform_.SendAll(control_, line_buffer, size, time_limit_ms_);
+  const IoStatus status = SendAll(platform_, control_, line_buffer, size, time_limit_ms_);
   last_send_count_ = status == IoStatus::kOk ? static_cast<int>(size) : -1;
   std::fprintf(log_, kLogSend, line_buffer);
   if (status == IoStatus::kTimeout) {
@@ -276,12 +277,9 @@ bool Call::ReadReply() {
   reply_buffer.BeginReply();
   const std::int64_t deadline = platform_.NowMs() + time_limit_ms_;
   while (!reply_buffer.Advance()) {
-    const std::int64_t remaining = deadline - platform_.NowMs();
     std::size_t received = 0;
-    const IoStatus status =
-        remaining <= 0 ? IoStatus::kTimeout
-                       : platform_.Receive(control_, reply_buffer.ReceiveSpace(), kReceiveChunk,
-                                           static_cast<int>(remaining), &received);
+    const IoStatus status = ReceiveBy(platform_, control_, reply_buffer.ReceiveSpace(),
+                                      kReceiveChunk, deadline, &received);
     if (status == IoStatus::kTimeout) {
       std::fputs(kLogRecvTimeout, log_);
       return false;
@@ -304,7 +302,7 @@ bool Call::Upload(long start) {
       remaining_bytes = got;
       break;
     }
-    const IoStatus status = platform_.SendAll(data_, block_buffer, got, time_limit_ms_);
+    const IoStatus status = SendAll(platform_, data_, block_buffer, got, time_limit_ms_);
     if (status == IoStatus::kTimeout) {
       std::fputs(kLogDataSendTimeout, log_);
       return false;
@@ -314,7 +312,7 @@ bool Call::Upload(long start) {
   }
   std::fprintf(log_, kLogSentBlocks, blocks, last_send_count_);
   for (std::size_t i = 0; i < remaining_bytes; ++i) {
-    if (platform_.SendAll(data_, block_buffer + i, 1, time_limit_ms_) == IoStatus::kTimeout) {
+    if (SendAll(platform_, data_, block_buffer + i, 1, time_limit_ms_) == IoStatus::kTimeout) {
       std::fputs(kLogDataSendTimeout, log_);
       return false;
     }
@@ -350,14 +348,14 @@ std::int32_t Call::Finish(std::int32_t result) {
   if (data_ != kNoSocket) platform_.CloseSocket(data_);
   if (document_ != nullptr) std::fclose(document_);
   if (control_ != kNoSocket) platform_.CloseSocket(control_);
-  if (started_) platform_.Cleanup();
+  if (started_) platform_.StopSockets();
   return result;
 }
 
 }  // namespace
 
-std::int32_t RunSendFax(Platform& platform, const SendRequest& request, int time_limit_ms) {
-  Call call(platform, request, time_limit_ms);
+std::int32_t RunSendFax(const SendRequest& request, int time_limit_ms) {
+  Call call(CurrentPlatform(), request, time_limit_ms);
   return call.Run();
 }
 

@@ -38,6 +38,7 @@ inline constexpr std::int32_t kServerTimedOut = -50;
 // for the peer to take the bytes of one send.
 inline constexpr int kTimeLimitMs = 60000;
 
-std::int32_t RunSendFax(Platform& platform, const SendRequest& request, int time_limit_ms);
+// One call on CurrentPlatform().
+std::int32_t RunSendFax(const SendRequest& request, int time_limit_ms);
 
 }  // namespace telvor::client

@@ -109,7 +109,7 @@ struct Call {
     request.info = info.c_str();
     request.filename = filename.c_str();
     request.maxdials = maxdials;
-    return telvor::client::RunSendFax(telvor::client::SystemPlatform(), request, time_limit_ms);
+    return telvor::client::RunSendFax(request, time_limit_ms);
   }
 };
 
