@@ -41,8 +41,15 @@ class Platform {
   virtual ~Platform() = default;
 
   // Creates or truncates "telvor.log" in the current directory for writing
-  // text. Null when it cannot be opened.
+  // text. It holds the password: a log this call creates is readable only by
+  // the account that creates it (and, on Windows, by SYSTEM and the
+  // Administrators). Null when it cannot be opened, or when the name is
+  // anything but a regular file (a link planted there is not followed).
   virtual std::FILE* OpenLog() = 0;
+
+  // Opens the document for reading raw bytes; null when it cannot be opened
+  // as a file (a directory included).
+  virtual std::FILE* OpenDocument(const char* path) = 0;
 
   // Start-up and release of the sockets library.
   virtual bool StartSockets() = 0;

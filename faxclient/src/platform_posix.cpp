@@ -31,12 +31,35 @@ bool WouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK || e
 class PosixPlatform final : public Platform {
  public:
   std::FILE* OpenLog() override {
-    const int fd = open(kLogName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kLogMode);
+    // Never through a link, never blocking on a FIFO, never changing a file's
+    // mode: a new log is created 0600; an existing one must be a regular
+    // file, and is emptied only once it is known to be one.
+    constexpr int kFlags = O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    int fd = open(kLogName, kFlags | O_CREAT | O_EXCL, kLogMode);
+    if (fd < 0 && errno == EEXIST) fd = open(kLogName, kFlags);
     if (fd < 0) return nullptr;
-    fchmod(fd, kLogMode);  // an older log may have been readable by others
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || ftruncate(fd, 0) != 0 ||
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+      close(fd);
+      return nullptr;
+    }
     std::FILE* log = fdopen(fd, "w");
     if (log == nullptr) close(fd);
     return log;
+  }
+
+  std::FILE* OpenDocument(const char* path) override {
+    std::FILE* document = std::fopen(path, "rb");
+    if (document == nullptr) return nullptr;
+    // POSIX opens a directory for reading; Windows does not, and neither
+    // does this.
+    struct stat info {};
+    if (fstat(fileno(document), &info) != 0 || S_ISDIR(info.st_mode)) {
+      std::fclose(document);
+      return nullptr;
+    }
+    return document;
   }
 
   bool StartSockets() override { return true; }

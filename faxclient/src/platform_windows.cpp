@@ -2,22 +2,111 @@
 // operation is one call and a conversion of its result.
 #include <windows.h>
 #include <winsock2.h>
+// After windows.h.
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
 
 #include "platform.h"
+
+// What the library calls exists from Windows 7 on (GetTickCount64 among
+// them); the headers declare only that much, so nothing newer slips in.
+#if !defined(_WIN32_WINNT) || _WIN32_WINNT != 0x0601
+#error "telvor.dll is built for Windows 7 or later: define _WIN32_WINNT=0x0601"
+#endif
 
 namespace telvor::client {
 namespace {
 
-constexpr char kLogName[] = "telvor.log";
+constexpr wchar_t kLogName[] = L"telvor.log";
+constexpr DWORD kLogSharing = FILE_SHARE_READ;
 constexpr WORD kWinsockVersion = MAKEWORD(2, 2);
 
 // A SOCKET travels as a SocketHandle, and INVALID_SOCKET as kNoSocket.
 static_assert(sizeof(SocketHandle) == sizeof(SOCKET));
 static_assert(static_cast<SOCKET>(kNoSocket) == INVALID_SOCKET);
 
+// The access list of a new log, which holds the password: full access for
+// the account that creates it, SYSTEM and the Administrators, and for nobody
+// else (the caller's directory may be the system directory, whose files
+// every user may read). Nothing is inherited from the directory.
+class LogAccess {
+ public:
+  // False when the creating account cannot be found.
+  bool Build() {
+    HANDLE token = nullptr;
+    // Inside the spooler the thread may act for the printing user.
+    if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token) &&
+        !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+      return false;
+    }
+    DWORD size = 0;
+    const bool have_user =
+        GetTokenInformation(token, TokenUser, user_, sizeof user_, &size) != FALSE;
+    CloseHandle(token);
+    if (!have_user) return false;
+    DWORD system_size = sizeof system_;
+    DWORD administrators_size = sizeof administrators_;
+    if (!CreateWellKnownSid(WinLocalSystemSid, nullptr, system_, &system_size) ||
+        !CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators_,
+                            &administrators_size)) {
+      return false;
+    }
+    PSID account = reinterpret_cast<TOKEN_USER*>(user_)->User.Sid;
+    if (!InitializeAcl(reinterpret_cast<ACL*>(acl_), sizeof acl_, ACL_REVISION)) return false;
+    for (PSID sid : {account, static_cast<PSID>(system_), static_cast<PSID>(administrators_)}) {
+      if (!AddAccessAllowedAce(reinterpret_cast<ACL*>(acl_), ACL_REVISION, FILE_ALL_ACCESS, sid)) {
+        return false;
+      }
+    }
+    if (!InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) ||
+        !SetSecurityDescriptorDacl(&descriptor_, TRUE, reinterpret_cast<ACL*>(acl_), FALSE) ||
+        !SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
+      return false;
+    }
+    attributes_.nLength = sizeof attributes_;
+    attributes_.lpSecurityDescriptor = &descriptor_;
+    attributes_.bInheritHandle = FALSE;
+    return true;
+  }
+
+  SECURITY_ATTRIBUTES* Attributes() { return &attributes_; }
+
+ private:
+  // Room for a TOKEN_USER with the longest SID, two well-known SIDs, and an
+  // access list of three entries.
+  alignas(std::max_align_t) BYTE user_[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
+  alignas(std::max_align_t) BYTE system_[SECURITY_MAX_SID_SIZE] = {};
+  alignas(std::max_align_t) BYTE administrators_[SECURITY_MAX_SID_SIZE] = {};
+  alignas(std::max_align_t)
+      BYTE acl_[sizeof(ACL) + 3 * (sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE)] = {};
+  SECURITY_DESCRIPTOR descriptor_ = {};
+  SECURITY_ATTRIBUTES attributes_ = {};
+};
+
 class WinsockPlatform final : public Platform {
  public:
-  std::FILE* OpenLog() override { return std::fopen(kLogName, "wt"); }
+  std::FILE* OpenLog() override {
+    LogAccess access;
+    if (!access.Build()) return nullptr;
+    // An existing log keeps its own access list, as a created one keeps this.
+    const HANDLE file = CreateFileW(kLogName, GENERIC_WRITE, kLogSharing, access.Attributes(),
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    const int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(file), _O_WRONLY | _O_TEXT);
+    if (fd < 0) {
+      CloseHandle(file);
+      return nullptr;
+    }
+    std::FILE* log = _fdopen(fd, "wt");  // text mode: each "\n" becomes CR LF
+    if (log == nullptr) _close(fd);
+    return log;
+  }
+
+  std::FILE* OpenDocument(const char* path) override { return std::fopen(path, "rb"); }
 
   bool StartSockets() override {
     WSADATA data;
@@ -97,7 +186,9 @@ class WinsockPlatform final : public Platform {
     fd_set ready;
     FD_ZERO(&ready);
     FD_SET(s, &ready);
-    // A failed connect shows in the exception set.
+    // A failed connect shows in the exception set, and only a connect waits
+    // there: urgent data shows in it too, and would wake a send wait at once
+    // and for ever.
     fd_set failed;
     FD_ZERO(&failed);
     FD_SET(s, &failed);
@@ -106,7 +197,7 @@ class WinsockPlatform final : public Platform {
     limit.tv_sec = timeout_ms / 1000;
     limit.tv_usec = (timeout_ms % 1000) * 1000;
     const int n = select(0, reading ? &ready : nullptr, reading ? nullptr : &ready,
-                         reading ? nullptr : &failed, &limit);
+                         readiness == Readiness::kConnected ? &failed : nullptr, &limit);
     if (n == SOCKET_ERROR) return Failed(Waited::kFailed);
     if (n > 0) return Waited::kReady;
     last_error_ = WSAETIMEDOUT;

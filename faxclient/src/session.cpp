@@ -101,6 +101,11 @@ constexpr char kLogServerFileError[] = "server tmp file - error\n";
 constexpr char kLogRecvTimeout[] = "recv - timeout\n";
 constexpr char kLogSendTimeout[] = "send - timeout\n";
 constexpr char kLogDataSendTimeout[] = "send data - timeout\n";
+constexpr char kLogLoginRefused[] = "login - refused\n";
+constexpr char kLogDataSendError[] = "send data - error %d\n";
+constexpr char kLogReadError[] = "read ps file - error\n";
+constexpr char kLogJobId[] = "job id: %.*s\n";
+constexpr char kLogJobNotSubmitted[] = "job not submitted\n";
 
 const char* OrEmpty(const char* text) { return text != nullptr ? text : ""; }
 
@@ -119,8 +124,11 @@ class Call {
   bool SendLine(const char* command, const char* value);
   // Reads and logs one whole reply; false when it did not end in time.
   bool ReadReply();
-  // Sends the document from `start` on; false on a time-out.
-  bool Upload(long start);
+  // Sends the document from `start` on: kSent when all of it went out,
+  // otherwise the call's result.
+  std::int32_t Upload(long start);
+  // Sends one piece of the upload: kSent, or the call's result.
+  std::int32_t SendData(const char* data, std::size_t size);
   const char* JobValueText(JobValue value) const;
   // Releases what is open, in the order log, data connection, document,
   // control connection, sockets library, and returns `result`.
@@ -138,6 +146,7 @@ class Call {
 
   ReplyReader reply_buffer;
   char line_buffer[kLineCapacity] = {};
+  char wire_buffer[2 * kLineCapacity] = {};  // the line with every 0xFF doubled
   char block_buffer[kBlockSize] = {};
   PassiveAddress passive_address;
   std::uint16_t passive_port = 0;
@@ -166,13 +175,15 @@ std::int32_t Call::Run() {
 
   control_ = platform_.OpenSocket();
   if (control_ == kNoSocket) return Finish(kNoControlSocket);
-  if (!ConnectWithin(platform_, control_, OrEmpty(request_.server_ip), server_port, time_limit_ms_)) {
+  if (!ConnectWithin(platform_, control_, OrEmpty(request_.server_ip), server_port,
+                     time_limit_ms_)) {
     std::fprintf(log_, kLogConnectError, platform_.LastError());
     return Finish(kConnectFailed);
   }
   std::fputs(kLogConnectOk, log_);
 
   if (!ReadReply()) return Finish(kServerTimedOut);  // greeting
+  int user_code = 0;
   for (std::size_t i = 0; i < std::size(login_commands); ++i) {
     const char* value = i == kUserCommand       ? OrEmpty(request_.user)
                         : i == kPasswordCommand ? OrEmpty(request_.password)
@@ -185,6 +196,12 @@ std::int32_t Call::Run() {
       continue;
     }
     if (!ReadReply()) return Finish(kServerTimedOut);
+    if (i == kUserCommand) user_code = ReplyCode(reply_buffer.TextView());
+    // Nothing after a refused login can succeed.
+    if (i == kPasswordCommand && !LoginAccepted(user_code, ReplyCode(reply_buffer.TextView()))) {
+      std::fputs(kLogLoginRefused, log_);
+      return Finish(kLoginRefused);
+    }
     if (i == kPassiveCommand) {
       passive_address = PassiveAddress{};
       parse_passive_reply(passive_address, passive_port, reply_buffer.TextView());
@@ -200,29 +217,36 @@ std::int32_t Call::Run() {
   }
   std::fputs(kLogDataConnectOk, log_);
 
-  document_ = std::fopen(OrEmpty(request_.filename), "rb");
+  document_ = platform_.OpenDocument(OrEmpty(request_.filename));
   if (document_ == nullptr) {
     std::fputs(kLogOpenError, log_);
     return Finish(kFileNotOpened);
   }
   std::fputs(kLogOpenOk, log_);
   const std::size_t head = std::fread(block_buffer, 1, sizeof block_buffer, document_);
+  if (std::ferror(document_)) {
+    std::fputs(kLogReadError, log_);
+    return Finish(kFileNotRead);
+  }
   const int start = FindPostScriptMarker(block_buffer, head);
   if (start < 0) {
     std::fputs(kLogNotPostScript, log_);
     return Finish(kNotPostScript);
   }
   std::fputs(kLogPostScriptOk, log_);
-  if (!Upload(start)) return Finish(kServerTimedOut);
+  // A part of the document must never become a job.
+  if (const std::int32_t uploaded = Upload(start); uploaded != kSent) return Finish(uploaded);
   platform_.CloseSocket(data_);  // the close ends the upload
   data_ = kNoSocket;
   std::fclose(document_);
   document_ = nullptr;
 
-  // Two replies follow the upload; the second names the stored file.
+  // Two replies follow the upload; the second reports it stored and names
+  // the file.
   if (!ReadReply() || !ReadReply()) return Finish(kServerTimedOut);
-  if (!ExtractServerFileName(reply_buffer.TextView(), server_file_name)) {
-    // Without the name there is no document, so no job is created.
+  if (ReplyCode(reply_buffer.TextView()) / 100 != 2 ||
+      !ExtractServerFileName(reply_buffer.TextView(), server_file_name)) {
+    // Without the stored document there is nothing to submit.
     std::fputs(kLogServerFileError, log_);
     return Finish(kNoServerFileName);
   }
@@ -232,6 +256,14 @@ std::int32_t Call::Run() {
     if (!SendLine(entry.command, JobValueText(entry.value)) || !ReadReply()) {
       return Finish(kServerTimedOut);
     }
+  }
+  // The reply to "JSUBM" alone tells whether the job exists.
+  if (ReplyCode(reply_buffer.TextView()) / 100 != 2) {
+    std::fputs(kLogJobNotSubmitted, log_);
+    return Finish(kJobNotSubmitted);
+  }
+  if (const std::string_view id = SubmittedJobId(reply_buffer.TextView()); !id.empty()) {
+    std::fprintf(log_, kLogJobId, static_cast<int>(id.size()), id.data());
   }
   return Finish(kSent);
 }
@@ -263,7 +295,8 @@ bool Call::SendLine(const char* command, const char* value) {
   const int length = std::snprintf(line_buffer, sizeof line_buffer, "%s%s\n", command, value);
   const std::size_t size =
       std::min(static_cast<std::size_t>(std::max(length, 0)), sizeof line_buffer - 1);
-  const IoStatus status = SendAll(platform_, control_, line_buffer, size, time_limit_ms_);
+  const std::size_t wire_size = TelnetWireForm({line_buffer, size}, wire_buffer);
+  const IoStatus status = SendAll(platform_, control_, wire_buffer, wire_size, time_limit_ms_);
   last_send_count_ = status == IoStatus::kOk ? static_cast<int>(size) : -1;
   std::fprintf(log_, kLogSend, line_buffer);
   if (status == IoStatus::kTimeout) {
@@ -292,33 +325,47 @@ bool Call::ReadReply() {
   return true;
 }
 
-bool Call::Upload(long start) {
+std::int32_t Call::Upload(long start) {
   std::fseek(document_, start, SEEK_SET);
   long long blocks = 0;
   std::size_t remaining_bytes = 0;
   for (;;) {
     const std::size_t got = std::fread(block_buffer, 1, sizeof block_buffer, document_);
     if (got < sizeof block_buffer) {
+      if (std::ferror(document_)) {
+        std::fputs(kLogReadError, log_);
+        return kFileNotRead;
+      }
       remaining_bytes = got;
       break;
     }
-    const IoStatus status = SendAll(platform_, data_, block_buffer, got, time_limit_ms_);
-    if (status == IoStatus::kTimeout) {
-      std::fputs(kLogDataSendTimeout, log_);
-      return false;
-    }
-    last_send_count_ = status == IoStatus::kOk ? static_cast<int>(got) : -1;
+    if (const std::int32_t sent = SendData(block_buffer, got); sent != kSent) return sent;
+    last_send_count_ = static_cast<int>(got);
     ++blocks;
   }
   std::fprintf(log_, kLogSentBlocks, blocks, last_send_count_);
   for (std::size_t i = 0; i < remaining_bytes; ++i) {
-    if (SendAll(platform_, data_, block_buffer + i, 1, time_limit_ms_) == IoStatus::kTimeout) {
-      std::fputs(kLogDataSendTimeout, log_);
-      return false;
-    }
+    if (const std::int32_t sent = SendData(block_buffer + i, 1); sent != kSent) return sent;
   }
   std::fprintf(log_, kLogSentBytes, static_cast<int>(remaining_bytes));
-  return true;
+  return kSent;
+}
+
+std::int32_t Call::SendData(const char* data, std::size_t size) {
+  switch (SendAll(platform_, data_, data, size, time_limit_ms_)) {
+    case IoStatus::kOk:
+      return kSent;
+    case IoStatus::kTimeout:
+      std::fputs(kLogDataSendTimeout, log_);
+      return kServerTimedOut;
+    case IoStatus::kClosed:
+    case IoStatus::kError:
+      break;
+  }
+  // The server closed or reset the data connection: what it holds is a
+  // fragment.
+  std::fprintf(log_, kLogDataSendError, platform_.LastError());
+  return kUploadBroken;
 }
 
 const char* Call::JobValueText(JobValue value) const {

@@ -15,8 +15,8 @@ int LeftUntil(Platform& platform, std::int64_t deadline_ms) {
 
 }  // namespace
 
-bool ConnectWithin(Platform& platform, SocketHandle socket, const char* address,
-                   std::uint16_t port, int time_limit_ms) {
+bool ConnectWithin(Platform& platform, SocketHandle socket, const char* address, std::uint16_t port,
+                   int time_limit_ms) {
   const std::int64_t deadline = platform.NowMs() + time_limit_ms;
   Step step = platform.StartConnect(socket, address, port);
   while (step == Step::kWouldBlock) {

@@ -19,8 +19,8 @@ enum class IoStatus {
 
 // Connects within `time_limit_ms`; false on failure or time-out, with the
 // platform's LastError() telling which.
-bool ConnectWithin(Platform& platform, SocketHandle socket, const char* address,
-                   std::uint16_t port, int time_limit_ms);
+bool ConnectWithin(Platform& platform, SocketHandle socket, const char* address, std::uint16_t port,
+                   int time_limit_ms);
 
 // Sends all `size` bytes; kTimeout when the peer takes nothing for
 // `time_limit_ms` (every byte taken starts the limit afresh).

@@ -38,6 +38,9 @@ class FakePlatform : public Platform {
   explicit FakePlatform(std::string log_path) : log_path_(std::move(log_path)) {}
 
   std::FILE* OpenLog() override { return std::fopen(log_path_.c_str(), "w"); }
+  std::FILE* OpenDocument(const char* path) override {
+    return std::fopen(unreadable_document ? dir_of_log().c_str() : path, "rb");
+  }
   bool StartSockets() override {
     calls.push_back("startup");
     return startup_ok;
@@ -93,7 +96,8 @@ class FakePlatform : public Platform {
   std::int64_t NowMs() override { return now_; }
 
   bool startup_ok = true;
-  std::int64_t connect_ms = 0;  // < 0: never
+  bool unreadable_document = false;  // opens, but every read fails
+  std::int64_t connect_ms = 0;       // < 0: never
   std::int64_t delay_ms = 0;
   std::deque<std::string> incoming;
   Peer control_peer;
@@ -102,6 +106,8 @@ class FakePlatform : public Platform {
   int waits = 0;
 
  private:
+  std::string dir_of_log() const { return std::filesystem::path(log_path_).parent_path().string(); }
+
   std::string log_path_;
   int created_ = 0;
   std::int64_t now_ = 0;
@@ -202,6 +208,14 @@ TEST_F(SessionTest, ConnectionsThatTakeAFewBytesAtATimeGetEveryByte) {
   EXPECT_EQ(wire.rfind("USER alice\nPASS secret\nTYPE I\nPASV\nSTOT\nJNEW\n", 0), 0u) << wire;
   EXPECT_EQ(wire.find("JPARM MAXDIALS 3\nJSUBM\n"), wire.size() - 23) << wire;
   EXPECT_TRUE(LogEndsWith("\nsend-->JSUBM\n\nrecv<--200 OK.\r\n\n")) << Log();
+}
+
+TEST_F(SessionTest, DocumentThatCannotBeReadEndsTheCallBeforeTheJob) {
+  AnswerLogin();
+  platform_->unreadable_document = true;  // a directory: POSIX opens it, reading fails
+  EXPECT_EQ(Run(), -33);
+  EXPECT_TRUE(LogEndsWith("\nopen ps file - ok\nread ps file - error\n")) << Log();
+  EXPECT_EQ(platform_->data_peer.received, "");
 }
 
 TEST_F(SessionTest, DataConnectionThatTakesNothingEndsTheCall) {
