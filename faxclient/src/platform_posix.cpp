@@ -28,6 +28,15 @@ constexpr int kSendFlags = 0;
 
 bool WouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
 
+// Records why an operation failed in `last_error` and passes `result` on.
+// (A free function: the sanitizers' type checks of a member call may need a
+// descriptor, and the calls that fail may be out of them.)
+template <typename T>
+T Failed(int& last_error, T result) {
+  last_error = errno;
+  return result;
+}
+
 class PosixPlatform final : public Platform {
  public:
   std::FILE* OpenLog() override {
@@ -67,9 +76,9 @@ class PosixPlatform final : public Platform {
 
   SocketHandle OpenSocket() override {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-    if (fd < 0) return Failed(kNoSocket);
+    if (fd < 0) return Failed(last_error_, kNoSocket);
     if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK) != 0) {
-      Failed(0);
+      Failed(last_error_, 0);
       close(fd);
       return kNoSocket;
     }
@@ -88,14 +97,16 @@ class PosixPlatform final : public Platform {
         0) {
       return Step::kDone;
     }
-    return errno == EINPROGRESS || errno == EINTR ? Step::kWouldBlock : Failed(Step::kFailed);
+    return errno == EINPROGRESS || errno == EINTR ? Step::kWouldBlock
+                                                  : Failed(last_error_, Step::kFailed);
   }
 
   Step FinishConnect(SocketHandle socket) override {
     const int fd = static_cast<int>(socket);
     int error = 0;
     socklen_t length = sizeof error;
-    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return Failed(Step::kFailed);
+    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+      return Failed(last_error_, Step::kFailed);
     if (error != 0) {
       last_error_ = error;
       return Step::kFailed;
@@ -105,7 +116,7 @@ class PosixPlatform final : public Platform {
     if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peer_length) == 0) {
       return Step::kDone;
     }
-    return errno == ENOTCONN ? Step::kWouldBlock : Failed(Step::kFailed);
+    return errno == ENOTCONN ? Step::kWouldBlock : Failed(last_error_, Step::kFailed);
   }
 
   Step SendSome(SocketHandle socket, const char* data, std::size_t size,
@@ -116,7 +127,7 @@ class PosixPlatform final : public Platform {
       *sent = static_cast<std::size_t>(n);
       return Step::kDone;
     }
-    return WouldBlock(errno) ? Step::kWouldBlock : Failed(Step::kFailed);
+    return WouldBlock(errno) ? Step::kWouldBlock : Failed(last_error_, Step::kFailed);
   }
 
   Step ReceiveSome(SocketHandle socket, char* buffer, std::size_t capacity,
@@ -128,7 +139,7 @@ class PosixPlatform final : public Platform {
       return Step::kDone;
     }
     if (n == 0) return Step::kClosed;
-    return WouldBlock(errno) ? Step::kWouldBlock : Failed(Step::kFailed);
+    return WouldBlock(errno) ? Step::kWouldBlock : Failed(last_error_, Step::kFailed);
   }
 
   Waited WaitFor(SocketHandle socket, Readiness readiness, int timeout_ms) override {
@@ -142,7 +153,7 @@ class PosixPlatform final : public Platform {
       return Waited::kTimedOut;
     }
     // Interrupted: the caller tries again within its deadline.
-    return errno == EINTR ? Waited::kReady : Failed(Waited::kFailed);
+    return errno == EINTR ? Waited::kReady : Failed(last_error_, Waited::kFailed);
   }
 
   void CloseSocket(SocketHandle socket) override { close(static_cast<int>(socket)); }
@@ -156,13 +167,6 @@ class PosixPlatform final : public Platform {
   }
 
  private:
-  // Records errno as the reason and passes `result` on.
-  template <typename T>
-  T Failed(T result) {
-    last_error_ = errno;
-    return result;
-  }
-
   int last_error_ = 0;
 };
 

@@ -87,6 +87,15 @@ class LogAccess {
   SECURITY_ATTRIBUTES attributes_ = {};
 };
 
+// Records why an operation failed in `last_error` and passes `result` on.
+// (A free function: the sanitizers' type checks of a member call may need a
+// descriptor, and the calls that fail may be out of them.)
+template <typename T>
+T Failed(int& last_error, T result) {
+  last_error = WSAGetLastError();
+  return result;
+}
+
 class WinsockPlatform final : public Platform {
  public:
   std::FILE* OpenLog() override {
@@ -117,10 +126,10 @@ class WinsockPlatform final : public Platform {
 
   SocketHandle OpenSocket() override {
     const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET) return Failed(kNoSocket);
+    if (s == INVALID_SOCKET) return Failed(last_error_, kNoSocket);
     u_long non_blocking = 1;
     if (ioctlsocket(s, FIONBIO, &non_blocking) != 0) {
-      Failed(0);
+      Failed(last_error_, 0);
       closesocket(s);
       return kNoSocket;
     }
@@ -141,7 +150,8 @@ class WinsockPlatform final : public Platform {
                 sizeof peer) == 0) {
       return Step::kDone;
     }
-    return WSAGetLastError() == WSAEWOULDBLOCK ? Step::kWouldBlock : Failed(Step::kFailed);
+    return WSAGetLastError() == WSAEWOULDBLOCK ? Step::kWouldBlock
+                                               : Failed(last_error_, Step::kFailed);
   }
 
   Step FinishConnect(SocketHandle socket) override {
@@ -149,7 +159,7 @@ class WinsockPlatform final : public Platform {
     int length = sizeof error;
     if (getsockopt(static_cast<SOCKET>(socket), SOL_SOCKET, SO_ERROR,
                    reinterpret_cast<char*>(&error), &length) != 0) {
-      return Failed(Step::kFailed);
+      return Failed(last_error_, Step::kFailed);
     }
     if (error != 0) {
       last_error_ = error;
@@ -166,7 +176,8 @@ class WinsockPlatform final : public Platform {
       *sent = static_cast<std::size_t>(n);
       return Step::kDone;
     }
-    return WSAGetLastError() == WSAEWOULDBLOCK ? Step::kWouldBlock : Failed(Step::kFailed);
+    return WSAGetLastError() == WSAEWOULDBLOCK ? Step::kWouldBlock
+                                               : Failed(last_error_, Step::kFailed);
   }
 
   Step ReceiveSome(SocketHandle socket, char* buffer, std::size_t capacity,
@@ -178,7 +189,8 @@ class WinsockPlatform final : public Platform {
       return Step::kDone;
     }
     if (n == 0) return Step::kClosed;
-    return WSAGetLastError() == WSAEWOULDBLOCK ? Step::kWouldBlock : Failed(Step::kFailed);
+    return WSAGetLastError() == WSAEWOULDBLOCK ? Step::kWouldBlock
+                                               : Failed(last_error_, Step::kFailed);
   }
 
   Waited WaitFor(SocketHandle socket, Readiness readiness, int timeout_ms) override {
@@ -198,7 +210,7 @@ class WinsockPlatform final : public Platform {
     limit.tv_usec = (timeout_ms % 1000) * 1000;
     const int n = select(0, reading ? &ready : nullptr, reading ? nullptr : &ready,
                          readiness == Readiness::kConnected ? &failed : nullptr, &limit);
-    if (n == SOCKET_ERROR) return Failed(Waited::kFailed);
+    if (n == SOCKET_ERROR) return Failed(last_error_, Waited::kFailed);
     if (n > 0) return Waited::kReady;
     last_error_ = WSAETIMEDOUT;
     return Waited::kTimedOut;
@@ -211,13 +223,6 @@ class WinsockPlatform final : public Platform {
   std::int64_t NowMs() override { return static_cast<std::int64_t>(GetTickCount64()); }
 
  private:
-  // Records the sockets error as the reason and passes `result` on.
-  template <typename T>
-  T Failed(T result) {
-    last_error_ = WSAGetLastError();
-    return result;
-  }
-
   // Winsock counts in int.
   static int ClampedSize(std::size_t size) {
     constexpr std::size_t kLargest = 1 << 30;
