@@ -55,7 +55,9 @@ if [ -n "$strict_login" ]; then
   cp -a "$spool" "$state/spool"
   spool_source=$state/spool
   user=${strict_login%%:*}
-  hash=$(openssl passwd -6 "${strict_login#*:}")
+  # crypt(3) SHA-512 through Perl, which every Debian system has.
+  salt=$(od -An -N8 -tx1 /dev/urandom | tr -d ' \n')
+  hash=$(perl -e 'print crypt($ARGV[0], "\$6\$" . $ARGV[1] . "\$")' "${strict_login#*:}" "$salt")
   uid=$(stat -c %u "$spool/sendq")
   printf '^%s@:%s:%s:\n' "$user" "$uid" "$hash" >"$state/etc/hosts.hfaxd"
   chmod 600 "$state/etc/hosts.hfaxd"
