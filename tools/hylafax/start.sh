@@ -53,6 +53,9 @@ spool_source=$spool
 if [ -n "$strict_login" ]; then
   rm -rf "${state:?}/spool"
   cp -a "$spool" "$state/spool"
+  # Without the usual server's jobs, which its scheduler would take up again.
+  find "$state/spool/sendq" "$state/spool/doneq" -name 'q[0-9]*' -delete
+  find "$state/spool/docq" "$state/spool/tmp" -mindepth 1 -delete
   spool_source=$state/spool
   user=${strict_login%%:*}
   # crypt(3) SHA-512 through Perl, which every Debian system has.
