@@ -28,8 +28,8 @@ fi
 # Another scheduler over the system's spool would take our jobs. The strict
 # server has a spool of its own; the schedulers these scripts started run in
 # sessions of their own, recorded in their state directories.
-ours=$(cat "${TMPDIR:-/tmp}"/telvor-hylafax*/faxq.pid 2>/dev/null || true)
-others=$( (ps -C faxq -o pid=,sid=,stat= || true) | awk -v ours=" $(echo $ours) " \
+ours=" $(cat "${TMPDIR:-/tmp}"/telvor-hylafax*/faxq.pid 2>/dev/null | tr '\n' ' ' || true) "
+others=$( (ps -C faxq -o pid=,sid=,stat= || true) | awk -v ours="$ours" \
   '$3 !~ /^Z/ && index(ours, " " $2 " ") == 0 {print $1}')
 if [ -z "$strict_login" ] && [ -n "$others" ]; then
   echo "a HylaFAX scheduler not started by these scripts runs (pid $others); stop it first" >&2

@@ -96,9 +96,9 @@ urgent=$work/urgent
 [ "$result" -eq $((256 - 50)) ] || fail "$urgent" "urgent byte: status $result, not -50"
 tail -n 1 "$urgent/telvor.log" | cmp -s - <(printf 'send data - timeout\r\n') ||
   fail "$urgent" "urgent byte: the log does not end with the send time-out"
-[ "$elapsed" -ge 55 ] && [ "$elapsed" -le 150 ] ||
+{ [ "$elapsed" -ge 55 ] && [ "$elapsed" -le 150 ]; } ||
   fail "$urgent" "urgent byte: the call took $elapsed s, not the 60 s limit"
 processor_ms=$(tr -d '\r' <<<"$output" | sed -n 's/^processor ms //p')
-[ -n "$processor_ms" ] && [ "$processor_ms" -lt 5000 ] ||
+{ [ -n "$processor_ms" ] && [ "$processor_ms" -lt 5000 ]; } ||
   fail "$urgent" "urgent byte: ${processor_ms:-?} ms of processor time: the wait spun"
 echo "sendfax under Wine: an urgent byte during the upload waits out the limit (${elapsed} s, ${processor_ms} ms of processor time)"
