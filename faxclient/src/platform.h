@@ -12,6 +12,9 @@
 
 namespace telvor::client {
 
+// The debug log, in the caller's current directory.
+inline constexpr char kLogFileName[] = "telvor.log";
+
 using SocketHandle = std::intptr_t;
 inline constexpr SocketHandle kNoSocket = -1;
 

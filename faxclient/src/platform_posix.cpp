@@ -16,7 +16,6 @@
 namespace telvor::client {
 namespace {
 
-constexpr char kLogName[] = "telvor.log";
 // The log holds the password: readable by its owner only.
 constexpr mode_t kLogMode = S_IRUSR | S_IWUSR;
 
@@ -44,8 +43,8 @@ class PosixPlatform final : public Platform {
     // mode: a new log is created 0600; an existing one must be a regular
     // file, and is emptied only once it is known to be one.
     constexpr int kFlags = O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-    int fd = open(kLogName, kFlags | O_CREAT | O_EXCL, kLogMode);
-    if (fd < 0 && errno == EEXIST) fd = open(kLogName, kFlags);
+    int fd = open(kLogFileName, kFlags | O_CREAT | O_EXCL, kLogMode);
+    if (fd < 0 && errno == EEXIST) fd = open(kLogFileName, kFlags);
     if (fd < 0) return nullptr;
     struct stat info {};
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || ftruncate(fd, 0) != 0 ||

@@ -21,7 +21,6 @@
 namespace telvor::client {
 namespace {
 
-constexpr wchar_t kLogName[] = L"telvor.log";
 constexpr DWORD kLogSharing = FILE_SHARE_READ;
 constexpr WORD kWinsockVersion = MAKEWORD(2, 2);
 
@@ -102,7 +101,7 @@ class WinsockPlatform final : public Platform {
     LogAccess access;
     if (!access.Build()) return nullptr;
     // An existing log keeps its own access list, as a created one keeps this.
-    const HANDLE file = CreateFileW(kLogName, GENERIC_WRITE, kLogSharing, access.Attributes(),
+    const HANDLE file = CreateFileA(kLogFileName, GENERIC_WRITE, kLogSharing, access.Attributes(),
                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return nullptr;
     const int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(file), _O_WRONLY | _O_TEXT);
