@@ -38,6 +38,36 @@ int FindPostScriptMarker(const char* block, std::size_t size) {
   return at == std::string_view::npos ? -1 : static_cast<int>(at);
 }
 
+int ReplyCode(std::string_view reply) {
+  if (reply.size() < 3 || !IsDigit(reply[0]) || !IsDigit(reply[1]) || !IsDigit(reply[2])) return 0;
+  return (reply[0] - '0') * 100 + (reply[1] - '0') * 10 + (reply[2] - '0');
+}
+
+bool LoginAccepted(int user_code, int password_code) {
+  const int user_class = user_code / 100;
+  if (user_class == 4 || user_class == 5) return false;
+  return user_class != 3 || password_code / 100 == 2;
+}
+
+std::string_view SubmittedJobId(std::string_view reply) {
+  std::size_t at = ReplyCode(reply) != 0 ? 3 : 0;
+  while (at < reply.size() && !IsDigit(reply[at])) ++at;
+  std::size_t end = at;
+  while (end < reply.size() && IsDigit(reply[end])) ++end;
+  if (end - at > kMaxJobIdLength) return {};
+  return reply.substr(at, end - at);
+}
+
+std::size_t TelnetWireForm(std::string_view line, char* wire) {
+  constexpr char kInterpretAsCommand = '\xFF';
+  std::size_t length = 0;
+  for (const char c : line) {
+    wire[length++] = c;
+    if (c == kInterpretAsCommand) wire[length++] = c;
+  }
+  return length;
+}
+
 void parse_passive_reply(PassiveAddress& passive_address, std::uint16_t& passive_port,
                          std::string_view reply) {
   const std::size_t open = reply.find('(');

@@ -57,6 +57,27 @@ void parse_passive_reply(PassiveAddress& passive_address, std::uint16_t& passive
 bool ExtractServerFileName(std::string_view reply,
                            char (&server_file_name)[kMaxServerFileName + 1]);
 
+// The reply code: the value of the three digits a reply starts with, 0 when
+// it does not start with three digits.
+int ReplyCode(std::string_view reply);
+
+// Whether a login succeeded, from the codes of the replies to "USER" and
+// "PASS": a 2xx to "USER" lets the user in without a password (whatever
+// "PASS" then gets); a 3xx asks for the password, which needs a 2xx.
+bool LoginAccepted(int user_code, int password_code);
+
+// The job number in the reply to "JSUBM" ("200 Job 12 submitted."): the
+// first run of digits after the reply code, at most kMaxJobIdLength of
+// them; empty when there is none.
+inline constexpr std::size_t kMaxJobIdLength = 20;
+std::string_view SubmittedJobId(std::string_view reply);
+
+// The control connection is Telnet-framed: a 0xFF byte in a line is doubled
+// so that the server takes it as data, not as a Telnet command. Writes the
+// wire form of `line` into `wire` (of 2 * line.size() bytes at least) and
+// returns its length.
+std::size_t TelnetWireForm(std::string_view line, char* wire);
+
 // Frames the bytes of the control connection into replies. A reply ends with
 // its first line unless that line starts "NNN-"; then it runs up to the line
 // that starts with the same "NNN" followed by a blank (or ending there). Lines

@@ -3,7 +3,6 @@
 
 #include <type_traits>
 
-#include "platform.h"
 #include "session.h"
 
 // The monitor calls through SendFaxFunction: it must match the export.
@@ -21,6 +20,5 @@ extern "C" int32_t sendfax(const char* server_ip, const char* user, const char* 
   request.info = info;
   request.filename = filename;
   request.maxdials = maxdials;
-  return telvor::client::RunSendFax(telvor::client::SystemPlatform(), request,
-                                    telvor::client::kTimeLimitMs);
+  return telvor::client::RunSendFax(request, telvor::client::kTimeLimitMs);
 }

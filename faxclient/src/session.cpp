@@ -5,6 +5,7 @@
 #include <string>
 
 #include "protocol.h"
+#include "transfer.h"
 
 namespace telvor::client {
 namespace {
@@ -100,6 +101,11 @@ constexpr char kLogServerFileError[] = "server tmp file - error\n";
 constexpr char kLogRecvTimeout[] = "recv - timeout\n";
 constexpr char kLogSendTimeout[] = "send - timeout\n";
 constexpr char kLogDataSendTimeout[] = "send data - timeout\n";
+constexpr char kLogLoginRefused[] = "login - refused\n";
+constexpr char kLogDataSendError[] = "send data - error %d\n";
+constexpr char kLogReadError[] = "read ps file - error\n";
+constexpr char kLogJobId[] = "job id: %.*s\n";
+constexpr char kLogJobNotSubmitted[] = "job not submitted\n";
 
 const char* OrEmpty(const char* text) { return text != nullptr ? text : ""; }
 
@@ -118,8 +124,11 @@ class Call {
   bool SendLine(const char* command, const char* value);
   // Reads and logs one whole reply; false when it did not end in time.
   bool ReadReply();
-  // Sends the document from `start` on; false on a time-out.
-  bool Upload(long start);
+  // Sends the document from `start` on: kSent when all of it went out,
+  // otherwise the call's result.
+  std::int32_t Upload(long start);
+  // Sends one piece of the upload: kSent, or the call's result.
+  std::int32_t SendData(const char* data, std::size_t size);
   const char* JobValueText(JobValue value) const;
   // Releases what is open, in the order log, data connection, document,
   // control connection, sockets library, and returns `result`.
@@ -137,6 +146,7 @@ class Call {
 
   ReplyReader reply_buffer;
   char line_buffer[kLineCapacity] = {};
+  char wire_buffer[2 * kLineCapacity] = {};  // the line with every 0xFF doubled
   char block_buffer[kBlockSize] = {};
   PassiveAddress passive_address;
   std::uint16_t passive_port = 0;
@@ -156,22 +166,24 @@ std::int32_t Call::Run() {
   std::fputs(kLogParamOk, log_);
   maxdials_text[0] = static_cast<char>('0' + ClampMaxDials(request_.maxdials));
 
-  if (!platform_.Startup()) {
+  if (!platform_.StartSockets()) {
     std::fputs(kLogStartupError, log_);
     return Finish(kStartupFailed);
   }
   started_ = true;
   std::fputs(kLogStartupOk, log_);
 
-  control_ = platform_.CreateSocket();
+  control_ = platform_.OpenSocket();
   if (control_ == kNoSocket) return Finish(kNoControlSocket);
-  if (!platform_.Connect(control_, OrEmpty(request_.server_ip), server_port, time_limit_ms_)) {
+  if (!ConnectWithin(platform_, control_, OrEmpty(request_.server_ip), server_port,
+                     time_limit_ms_)) {
     std::fprintf(log_, kLogConnectError, platform_.LastError());
     return Finish(kConnectFailed);
   }
   std::fputs(kLogConnectOk, log_);
 
   if (!ReadReply()) return Finish(kServerTimedOut);  // greeting
+  int user_code = 0;
   for (std::size_t i = 0; i < std::size(login_commands); ++i) {
     const char* value = i == kUserCommand       ? OrEmpty(request_.user)
                         : i == kPasswordCommand ? OrEmpty(request_.password)
@@ -184,6 +196,12 @@ std::int32_t Call::Run() {
       continue;
     }
     if (!ReadReply()) return Finish(kServerTimedOut);
+    if (i == kUserCommand) user_code = ReplyCode(reply_buffer.TextView());
+    // Nothing after a refused login can succeed.
+    if (i == kPasswordCommand && !LoginAccepted(user_code, ReplyCode(reply_buffer.TextView()))) {
+      std::fputs(kLogLoginRefused, log_);
+      return Finish(kLoginRefused);
+    }
     if (i == kPassiveCommand) {
       passive_address = PassiveAddress{};
       parse_passive_reply(passive_address, passive_port, reply_buffer.TextView());
@@ -191,37 +209,44 @@ std::int32_t Call::Run() {
     }
   }
 
-  data_ = platform_.CreateSocket();
+  data_ = platform_.OpenSocket();
   if (data_ == kNoSocket) return Finish(kNoDataSocket);
-  if (!platform_.Connect(data_, passive_address.text, passive_port, time_limit_ms_)) {
+  if (!ConnectWithin(platform_, data_, passive_address.text, passive_port, time_limit_ms_)) {
     std::fprintf(log_, kLogDataConnectError, platform_.LastError());
     return Finish(kDataConnectFailed);
   }
   std::fputs(kLogDataConnectOk, log_);
 
-  document_ = std::fopen(OrEmpty(request_.filename), "rb");
+  document_ = platform_.OpenDocument(OrEmpty(request_.filename));
   if (document_ == nullptr) {
     std::fputs(kLogOpenError, log_);
     return Finish(kFileNotOpened);
   }
   std::fputs(kLogOpenOk, log_);
   const std::size_t head = std::fread(block_buffer, 1, sizeof block_buffer, document_);
+  if (std::ferror(document_)) {
+    std::fputs(kLogReadError, log_);
+    return Finish(kFileNotRead);
+  }
   const int start = FindPostScriptMarker(block_buffer, head);
   if (start < 0) {
     std::fputs(kLogNotPostScript, log_);
     return Finish(kNotPostScript);
   }
   std::fputs(kLogPostScriptOk, log_);
-  if (!Upload(start)) return Finish(kServerTimedOut);
+  // A part of the document must never become a job.
+  if (const std::int32_t uploaded = Upload(start); uploaded != kSent) return Finish(uploaded);
   platform_.CloseSocket(data_);  // the close ends the upload
   data_ = kNoSocket;
   std::fclose(document_);
   document_ = nullptr;
 
-  // Two replies follow the upload; the second names the stored file.
+  // Two replies follow the upload; the second reports it stored and names
+  // the file.
   if (!ReadReply() || !ReadReply()) return Finish(kServerTimedOut);
-  if (!ExtractServerFileName(reply_buffer.TextView(), server_file_name)) {
-    // Without the name there is no document, so no job is created.
+  if (ReplyCode(reply_buffer.TextView()) / 100 != 2 ||
+      !ExtractServerFileName(reply_buffer.TextView(), server_file_name)) {
+    // Without the stored document there is nothing to submit.
     std::fputs(kLogServerFileError, log_);
     return Finish(kNoServerFileName);
   }
@@ -231,6 +256,14 @@ std::int32_t Call::Run() {
     if (!SendLine(entry.command, JobValueText(entry.value)) || !ReadReply()) {
       return Finish(kServerTimedOut);
     }
+  }
+  // The reply to "JSUBM" alone tells whether the job exists.
+  if (ReplyCode(reply_buffer.TextView()) / 100 != 2) {
+    std::fputs(kLogJobNotSubmitted, log_);
+    return Finish(kJobNotSubmitted);
+  }
+  if (const std::string_view id = SubmittedJobId(reply_buffer.TextView()); !id.empty()) {
+    std::fprintf(log_, kLogJobId, static_cast<int>(id.size()), id.data());
   }
   return Finish(kSent);
 }
@@ -262,7 +295,8 @@ bool Call::SendLine(const char* command, const char* value) {
   const int length = std::snprintf(line_buffer, sizeof line_buffer, "%s%s\n", command, value);
   const std::size_t size =
       std::min(static_cast<std::size_t>(std::max(length, 0)), sizeof line_buffer - 1);
-  const IoStatus status = platform_.SendAll(control_, line_buffer, size, time_limit_ms_);
+  const std::size_t wire_size = TelnetWireForm({line_buffer, size}, wire_buffer);
+  const IoStatus status = SendAll(platform_, control_, wire_buffer, wire_size, time_limit_ms_);
   last_send_count_ = status == IoStatus::kOk ? static_cast<int>(size) : -1;
   std::fprintf(log_, kLogSend, line_buffer);
   if (status == IoStatus::kTimeout) {
@@ -276,12 +310,9 @@ bool Call::ReadReply() {
   reply_buffer.BeginReply();
   const std::int64_t deadline = platform_.NowMs() + time_limit_ms_;
   while (!reply_buffer.Advance()) {
-    const std::int64_t remaining = deadline - platform_.NowMs();
     std::size_t received = 0;
-    const IoStatus status =
-        remaining <= 0 ? IoStatus::kTimeout
-                       : platform_.Receive(control_, reply_buffer.ReceiveSpace(), kReceiveChunk,
-                                           static_cast<int>(remaining), &received);
+    const IoStatus status = ReceiveBy(platform_, control_, reply_buffer.ReceiveSpace(),
+                                      kReceiveChunk, deadline, &received);
     if (status == IoStatus::kTimeout) {
       std::fputs(kLogRecvTimeout, log_);
       return false;
@@ -294,33 +325,47 @@ bool Call::ReadReply() {
   return true;
 }
 
-bool Call::Upload(long start) {
+std::int32_t Call::Upload(long start) {
   std::fseek(document_, start, SEEK_SET);
   long long blocks = 0;
   std::size_t remaining_bytes = 0;
   for (;;) {
     const std::size_t got = std::fread(block_buffer, 1, sizeof block_buffer, document_);
     if (got < sizeof block_buffer) {
+      if (std::ferror(document_)) {
+        std::fputs(kLogReadError, log_);
+        return kFileNotRead;
+      }
       remaining_bytes = got;
       break;
     }
-    const IoStatus status = platform_.SendAll(data_, block_buffer, got, time_limit_ms_);
-    if (status == IoStatus::kTimeout) {
-      std::fputs(kLogDataSendTimeout, log_);
-      return false;
-    }
-    last_send_count_ = status == IoStatus::kOk ? static_cast<int>(got) : -1;
+    if (const std::int32_t sent = SendData(block_buffer, got); sent != kSent) return sent;
+    last_send_count_ = static_cast<int>(got);
     ++blocks;
   }
   std::fprintf(log_, kLogSentBlocks, blocks, last_send_count_);
   for (std::size_t i = 0; i < remaining_bytes; ++i) {
-    if (platform_.SendAll(data_, block_buffer + i, 1, time_limit_ms_) == IoStatus::kTimeout) {
-      std::fputs(kLogDataSendTimeout, log_);
-      return false;
-    }
+    if (const std::int32_t sent = SendData(block_buffer + i, 1); sent != kSent) return sent;
   }
   std::fprintf(log_, kLogSentBytes, static_cast<int>(remaining_bytes));
-  return true;
+  return kSent;
+}
+
+std::int32_t Call::SendData(const char* data, std::size_t size) {
+  switch (SendAll(platform_, data_, data, size, time_limit_ms_)) {
+    case IoStatus::kOk:
+      return kSent;
+    case IoStatus::kTimeout:
+      std::fputs(kLogDataSendTimeout, log_);
+      return kServerTimedOut;
+    case IoStatus::kClosed:
+    case IoStatus::kError:
+      break;
+  }
+  // The server closed or reset the data connection: what it holds is a
+  // fragment.
+  std::fprintf(log_, kLogDataSendError, platform_.LastError());
+  return kUploadBroken;
 }
 
 const char* Call::JobValueText(JobValue value) const {
@@ -350,14 +395,14 @@ std::int32_t Call::Finish(std::int32_t result) {
   if (data_ != kNoSocket) platform_.CloseSocket(data_);
   if (document_ != nullptr) std::fclose(document_);
   if (control_ != kNoSocket) platform_.CloseSocket(control_);
-  if (started_) platform_.Cleanup();
+  if (started_) platform_.StopSockets();
   return result;
 }
 
 }  // namespace
 
-std::int32_t RunSendFax(Platform& platform, const SendRequest& request, int time_limit_ms) {
-  Call call(platform, request, time_limit_ms);
+std::int32_t RunSendFax(const SendRequest& request, int time_limit_ms) {
+  Call call(CurrentPlatform(), request, time_limit_ms);
   return call.Run();
 }
 

@@ -126,5 +126,30 @@ TEST(ServerFileName, TakenWholeFromFileTagToPsOrRefused) {
   EXPECT_FALSE(ExtractServerFileName(std::string_view(zero_inside, sizeof zero_inside - 1), name));
 }
 
+TEST(Replies, LoginAndJobAreJudgedByTheirCodes) {
+  // The codes hfaxd gives: a password asked for and refused or taken, a user
+  // let in without one (a 503 to "PASS" then is harmless), a user refused.
+  const auto login = [](const char* user, const char* password) {
+    return LoginAccepted(ReplyCode(user), ReplyCode(password));
+  };
+  EXPECT_FALSE(login("331 Password required for alice.\r\n", "530 Login incorrect.\r\n"));
+  EXPECT_TRUE(login("331 Password required for alice.\r\n", "230 User alice logged in.\r\n"));
+  EXPECT_TRUE(login("230 User alice logged in.\r\n", "503 Already logged in as USER alice.\r\n"));
+  EXPECT_FALSE(login("530 User alice access denied.\r\n", "230 Ok.\r\n"));
+  EXPECT_FALSE(login("421 Service not available.\r\n", ""));
+  EXPECT_FALSE(login("331 Password required.\r\n", ""));  // the connection closed
+
+  EXPECT_EQ(SubmittedJobId("200 Job 12 submitted.\r\n"), "12");
+  EXPECT_EQ(SubmittedJobId("200 Submitted.\r\n"), "");
+  EXPECT_EQ(SubmittedJobId("200 Job " + std::string(21, '7') + " submitted."), "");
+}
+
+TEST(Replies, TelnetWireFormDoublesEveryFFByte) {
+  const std::string line = "JPARM JOBINFO \xFF\xFFx\xFF\n";
+  char wire[2 * 32];
+  const std::size_t length = TelnetWireForm(line, wire);
+  EXPECT_EQ(std::string(wire, length), "JPARM JOBINFO \xFF\xFF\xFF\xFFx\xFF\xFF\n");
+}
+
 }  // namespace
 }  // namespace telvor::client

@@ -109,7 +109,7 @@ struct Call {
     request.info = info.c_str();
     request.filename = filename.c_str();
     request.maxdials = maxdials;
-    return telvor::client::RunSendFax(telvor::client::SystemPlatform(), request, time_limit_ms);
+    return telvor::client::RunSendFax(request, time_limit_ms);
   }
 };
 
@@ -200,6 +200,7 @@ std::vector<std::string> LogAfterGreeting(const std::string& address, const std:
   for (const std::string& line : JobLines(document, "3")) {
     lines.insert(lines.end(), {"send-->" + line, "", "recv<--2*", ""});
   }
+  lines.push_back("job id: 1");
   return lines;
 }
 
@@ -257,15 +258,13 @@ TEST_F(SendFaxTest, ServerBehavioursThatStillEndInAJob) {
     const char* address;
     Behaviour behaviour;
   };
-  std::vector<Case> cases(4);
-  cases[0] = {"127.0.1.2", {}};
-  cases[0].behaviour.error_replies = true;
-  cases[1] = {"127.0.1.3", {}};
-  cases[1].behaviour.completion_in_one_segment = true;
-  cases[2] = {"127.0.1.4", {}};
-  cases[2].behaviour.split_replies = true;
-  cases[3] = {"127.0.1.5", {}};
-  cases[3].behaviour.multiline_greeting = true;
+  std::vector<Case> cases(3);
+  cases[0] = {"127.0.1.3", {}};
+  cases[0].behaviour.completion_in_one_segment = true;
+  cases[1] = {"127.0.1.4", {}};
+  cases[1].behaviour.split_replies = true;
+  cases[2] = {"127.0.1.5", {}};
+  cases[2].behaviour.multiline_greeting = true;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.address);
     Server& server = StartServer(c.address, c.behaviour);
@@ -284,13 +283,8 @@ TEST_F(SendFaxTest, ServerBehavioursThatStillEndInAJob) {
     } else {
       expected.push_back("recv<--220 *");
     }
-    auto rest = LogAfterGreeting(c.address, "send data - 2 blocks, 512 B", "send data - 100 B",
-                                 "/tmp/doc1.ps");
-    if (c.behaviour.error_replies) {
-      for (std::string& line : rest) {
-        if (line.rfind("recv<--", 0) == 0 && line != "recv<--") line = "recv<--500 *";
-      }
-    }
+    const auto rest = LogAfterGreeting(c.address, "send data - 2 blocks, 512 B",
+                                       "send data - 100 B", "/tmp/doc1.ps");
     expected.insert(expected.end(), rest.begin(), rest.end());
     ExpectLines(Lines(Log()), expected);
   }
@@ -341,24 +335,73 @@ TEST_F(SendFaxTest, NoJobWithoutTheServersNameForTheDocument) {
     Behaviour behaviour;
   };
   std::vector<Case> cases(3);
-  cases[0] = {"127.0.1.11", {}};
-  cases[0].behaviour.close_data_early = true;  // "426 ..." names no file
+  cases[0] = {"127.0.1.11", {}};  // a failed transfer, though it names the file
+  cases[0].behaviour.completion_reply = "426 Transfer aborted (FILE: /tmp/doc1.ps).";
   cases[1] = {"127.0.1.12", {}};
   cases[1].behaviour.completion_reply = "226 Transfer complete.";
   cases[2] = {"127.0.1.13", {}};  // a name of 256 characters is not taken
   cases[2].behaviour.stored_name_prefix = "/var/spool/hylafax/tmp/" + std::string(229, 'd');
-  WriteFile("big.ps", Document(1 << 20));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.address);
     Server& server = StartServer(c.address, c.behaviour);
     Call call;
     call.server_ip = c.address;
-    call.filename = "big.ps";
     EXPECT_EQ(call.Send(), -32);
     EXPECT_TRUE(EndsWith(Log(), "\nserver tmp file - error\n")) << Log();
     EXPECT_EQ(server.Transcript().find("JNEW"), std::string::npos);
     EXPECT_EQ(server.JobCount(), 0);
   }
+}
+
+TEST_F(SendFaxTest, RefusedLoginBrokenUploadAndRefusedJobEachEndWithTheirOwnCode) {
+  // A wrong password, and a server that refuses every line: nothing after
+  // the "PASS" exchange.
+  const char* const refused_login[] = {"127.0.1.24", "127.0.1.25"};
+  for (const char* address : refused_login) {
+    SCOPED_TRACE(address);
+    Behaviour behaviour;
+    behaviour.refuse_login = address == refused_login[0];
+    behaviour.error_replies = address == refused_login[1];
+    Server& server = StartServer(address, behaviour);
+    Call call;
+    call.server_ip = address;
+    EXPECT_EQ(call.Send(), -14);
+    EXPECT_EQ(server.Transcript(), "USER alice\nPASS s3cret\n");
+    const std::string reply = behaviour.refuse_login ? "530 Login incorrect.\r" : "500 *";
+    ExpectLines(Lines(Log().substr(Log().find("\nsend-->PASS"))),
+                {"", "send-->PASS s3cret", "", "recv<--" + reply, "", "login - refused"});
+  }
+
+  // The server resets the data connection after the first bytes: the rest
+  // of the document never arrives, so no job is created. The document is
+  // larger than what the connection's buffers can hold, so some send fails.
+  Behaviour early;
+  early.close_data_early = true;
+  Server& broken = StartServer("127.0.1.26", early);
+  WriteFile("big.ps", Document(16 << 20));
+  Call call;
+  call.server_ip = "127.0.1.26";
+  call.filename = "big.ps";
+  EXPECT_EQ(call.Send(), -24);
+  const std::string log = Log();
+  const std::size_t at = log.rfind("\nsend data - error ");
+  ASSERT_NE(at, std::string::npos) << log;
+  EXPECT_EQ(log.find('\n', at + 1), log.size() - 1) << log;  // the last line
+  EXPECT_EQ(broken.Transcript().find("JNEW"), std::string::npos);
+
+  // The scheduler refuses the job: all 21 lines were sent, none stored.
+  Behaviour no_modem;
+  no_modem.refuse_submission = true;
+  Server& refusing = StartServer("127.0.1.27", no_modem);
+  call.server_ip = "127.0.1.27";
+  call.filename = "page.ps";
+  EXPECT_EQ(call.Send(), -60);
+  EXPECT_TRUE(EndsWith(Log(),
+                       "\nsend-->JSUBM\n\nrecv<--460 Failed to submit job 1: Unspecified reason "
+                       "(scheduler NAK'd request).\r\n\njob not submitted\n"))
+      << Log();
+  EXPECT_NE(refusing.Transcript().find("\nJPARM MAXDIALS 3\nJSUBM\n"), std::string::npos);
+  EXPECT_EQ(refusing.JobCount(), 0);
 }
 
 TEST_F(SendFaxTest, LongServerFileNameIsSubmittedWhole) {
@@ -509,21 +552,59 @@ TEST_F(SendFaxTest, UploadStartsAtTheMarkerWithExactCounts) {
     EXPECT_TRUE(EndsWith(Log(), "\nopen ps file - ok\nps file - NOT postscript format!!!\n"));
   }
 
-  Call missing;
-  missing.server_ip = "127.0.1.20";
-  missing.filename = "no-such-file.ps";
-  EXPECT_EQ(missing.Send(), -30);
-  EXPECT_TRUE(EndsWith(Log(), "\ndata connect - ok\nopen ps file - error\n"));
+  // A directory cannot be opened as a file either.
+  fs::create_directory("folder.ps");
+  for (const char* name : {"no-such-file.ps", "folder.ps"}) {
+    Call missing;
+    missing.server_ip = "127.0.1.20";
+    missing.filename = name;
+    EXPECT_EQ(missing.Send(), -30) << name;
+    EXPECT_TRUE(EndsWith(Log(), "\ndata connect - ok\nopen ps file - error\n")) << name;
+  }
   EXPECT_EQ(server.JobCount(), 3);
 }
 
-TEST_F(SendFaxTest, LogThatCannotBeOpenedEndsTheCallUntouched) {
+TEST_F(SendFaxTest, LogIsARegularFileNeverReachedThroughALink) {
   Server& server = StartServer("127.0.1.21");
-  fs::create_directory("telvor.log");  // a directory cannot be opened as the log
   Call call;
   call.server_ip = "127.0.1.21";
+
+  // A log left by an earlier call is emptied, and keeps its mode.
+  WriteFile("telvor.log", std::string(5000, 'x'));
+  ASSERT_EQ(chmod("telvor.log", 0640), 0);
+  ASSERT_EQ(call.Send(), 0);
+  EXPECT_EQ(Log().rfind("sendfax log start - debug mode\n", 0), 0u);
+  struct stat info {};
+  ASSERT_EQ(stat("telvor.log", &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0640u);
+  const std::string transcript = server.Transcript();
+
+  // A link planted at the log's name, and a directory, are never opened:
+  // the link's target keeps its bytes and its mode.
+  ASSERT_EQ(unlink("telvor.log"), 0);
+  WriteFile("target.txt", "keep\n");
+  ASSERT_EQ(chmod("target.txt", 0644), 0);
+  ASSERT_EQ(symlink("target.txt", "telvor.log"), 0);
   EXPECT_EQ(call.Send(), -100);
-  EXPECT_EQ(server.Transcript(), "");
+  EXPECT_EQ(ReadFile("target.txt"), "keep\n");
+  ASSERT_EQ(stat("target.txt", &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0644u);
+  ASSERT_EQ(unlink("telvor.log"), 0);
+  fs::create_directory("telvor.log");
+  EXPECT_EQ(call.Send(), -100);
+  EXPECT_EQ(server.Transcript(), transcript);  // neither reached the network
+}
+
+TEST_F(SendFaxTest, ByteFFIsDoubledOnTheWireAndArrivesOnce) {
+  Server& server = StartServer("127.0.1.28");
+  Call call;
+  call.server_ip = "127.0.1.28";
+  call.info = "Caf\xFF \xFF\xFF";  // "ÿ" in Windows-1252
+  ASSERT_EQ(call.Send(), 0);
+  EXPECT_NE(server.Transcript().find("\nJPARM JOBINFO Caf\xFF\xFF \xFF\xFF\xFF\xFF\n"),
+            std::string::npos);
+  EXPECT_NE(server.JobText(1).find("\nJPARM JOBINFO Caf\xFF \xFF\xFF\n"), std::string::npos);
+  EXPECT_NE(Log().find("\nsend-->JPARM JOBINFO Caf\xFF \xFF\xFF\n"), std::string::npos);
 }
 
 TEST_F(SendFaxTest, ConnectFailuresEndWithTheSocketsError) {

@@ -1,14 +1,17 @@
 // The call's paths that real sockets cannot produce on demand, on a fake
-// platform and a fake clock: a sockets library that does not start, a reply
-// that trickles in without end, and a data connection that takes nothing.
+// platform and a fake clock: a sockets library that does not start, replies
+// that trickle in, connections that take bytes a few at a time or not at all,
+// and a connect that never ends.
 #include "session.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -18,57 +21,99 @@ namespace {
 
 constexpr SocketHandle kControl = 3;
 constexpr SocketHandle kData = 4;
+constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
+constexpr int kTimeoutError = 10060;
+
+// Each connection takes at most `chunk` bytes per send, and after each send
+// it takes nothing for `stall_ms`.
+struct Peer {
+  std::size_t chunk = std::numeric_limits<std::size_t>::max();
+  std::int64_t stall_ms = 0;
+  std::int64_t ready_at = 0;
+  std::string received;
+};
 
 class FakePlatform : public Platform {
  public:
   explicit FakePlatform(std::string log_path) : log_path_(std::move(log_path)) {}
 
   std::FILE* OpenLog() override { return std::fopen(log_path_.c_str(), "w"); }
-  bool Startup() override {
+  std::FILE* OpenDocument(const char* path) override {
+    return std::fopen(unreadable_document ? dir_of_log().c_str() : path, "rb");
+  }
+  bool StartSockets() override {
     calls.push_back("startup");
     return startup_ok;
   }
-  void Cleanup() override { calls.push_back("cleanup"); }
-  SocketHandle CreateSocket() override { return created_++ == 0 ? kControl : kData; }
-  bool Connect(SocketHandle, const char*, std::uint16_t, int) override { return true; }
-  IoStatus SendAll(SocketHandle socket, const char* data, std::size_t size,
-                   int timeout_ms) override {
-    if (socket == kData) {
-      now_ += timeout_ms;  // the server never reads the data connection
-      return IoStatus::kTimeout;
-    }
-    control_sent.append(data, size);
-    return IoStatus::kOk;
+  void StopSockets() override { calls.push_back("cleanup"); }
+  SocketHandle OpenSocket() override { return created_++ == 0 ? kControl : kData; }
+  Step StartConnect(SocketHandle, const char*, std::uint16_t) override {
+    if (connect_ms == 0) return Step::kDone;
+    connected_at_ = connect_ms < 0 ? kNever : now_ + connect_ms;
+    return Step::kWouldBlock;
+  }
+  Step FinishConnect(SocketHandle) override {
+    return now_ >= connected_at_ ? Step::kDone : Step::kWouldBlock;
+  }
+  Step SendSome(SocketHandle socket, const char* data, std::size_t size,
+                std::size_t* sent) override {
+    Peer& peer = socket == kData ? data_peer : control_peer;
+    *sent = 0;
+    if (now_ < peer.ready_at) return Step::kWouldBlock;
+    *sent = std::min(size, peer.chunk);
+    peer.received.append(data, *sent);
+    peer.ready_at = peer.stall_ms < 0 ? kNever : now_ + peer.stall_ms;
+    return Step::kDone;
   }
   // Hands out `incoming` one piece per receive, each `delay_ms` after the last.
-  IoStatus Receive(SocketHandle, char* buffer, std::size_t capacity, int timeout_ms,
+  Step ReceiveSome(SocketHandle, char* buffer, std::size_t capacity,
                    std::size_t* received) override {
     *received = 0;
-    if (incoming.empty() || delay_ms >= timeout_ms) {
-      now_ += timeout_ms;
-      return IoStatus::kTimeout;
-    }
-    now_ += delay_ms;
+    if (incoming.empty() || now_ < next_piece_at_) return Step::kWouldBlock;
     *received = incoming.front().copy(buffer, capacity);
     incoming.pop_front();
-    return IoStatus::kOk;
+    next_piece_at_ = now_ + delay_ms;
+    return Step::kDone;
+  }
+  Waited WaitFor(SocketHandle socket, Readiness readiness, int timeout_ms) override {
+    ++waits;
+    const std::int64_t at = readiness == Readiness::kConnected ? connected_at_
+                            : readiness == Readiness::kReadable
+                                ? (incoming.empty() ? kNever : next_piece_at_)
+                                : (socket == kData ? data_peer : control_peer).ready_at;
+    if (at > now_ + timeout_ms) {
+      now_ += timeout_ms;
+      last_error_ = kTimeoutError;
+      return Waited::kTimedOut;
+    }
+    now_ = std::max(now_, at);
+    return Waited::kReady;
   }
   void CloseSocket(SocketHandle socket) override {
     calls.push_back("close " + std::to_string(socket));
   }
-  int LastError() override { return 0; }
+  int LastError() override { return last_error_; }
   std::int64_t NowMs() override { return now_; }
 
   bool startup_ok = true;
+  bool unreadable_document = false;  // opens, but every read fails
+  std::int64_t connect_ms = 0;       // < 0: never
   std::int64_t delay_ms = 0;
   std::deque<std::string> incoming;
+  Peer control_peer;
+  Peer data_peer;
   std::vector<std::string> calls;
-  std::string control_sent;
+  int waits = 0;
 
  private:
+  std::string dir_of_log() const { return std::filesystem::path(log_path_).parent_path().string(); }
+
   std::string log_path_;
   int created_ = 0;
   std::int64_t now_ = 0;
+  std::int64_t next_piece_at_ = 0;
+  std::int64_t connected_at_ = 0;
+  int last_error_ = 0;
 };
 
 class SessionTest : public ::testing::Test {
@@ -81,8 +126,12 @@ class SessionTest : public ::testing::Test {
     document_ = (dir_ / "page.ps").string();
     std::ofstream(document_, std::ios::binary) << "%!PS-Adobe-3.0\nshowpage\n";
     platform_ = std::make_unique<FakePlatform>((dir_ / "telvor.log").string());
+    UsePlatform(platform_.get());
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
+  void TearDown() override {
+    UsePlatform(nullptr);
+    std::filesystem::remove_all(dir_);
+  }
 
   std::string Log() const {
     std::ifstream in(dir_ / "telvor.log", std::ios::binary);
@@ -95,6 +144,12 @@ class SessionTest : public ::testing::Test {
     return log.size() >= end.size() && log.compare(log.size() - end.size(), end.size(), end) == 0;
   }
 
+  // Replies up to the upload, for a call that reaches the data connection.
+  void AnswerLogin() {
+    platform_->incoming = {"220 ready.\r\n", "331 pw.\r\n", "230 in.\r\n", "200 I.\r\n",
+                           "227 Entering Passive Mode (127,0,1,250,16,0)\r\n"};
+  }
+
   std::int32_t Run() {
     SendRequest request;
     request.server_ip = "127.0.1.250";
@@ -103,7 +158,7 @@ class SessionTest : public ::testing::Test {
     request.fax_number = "5551234";
     request.filename = document_.c_str();
     request.maxdials = 3;
-    return RunSendFax(*platform_, request, 60000);
+    return RunSendFax(request, 60000);
   }
 
   std::filesystem::path dir_;
@@ -118,25 +173,59 @@ TEST_F(SessionTest, SocketsLibraryThatDoesNotStartEndsTheCall) {
   EXPECT_EQ(platform_->calls, std::vector<std::string>({"startup"}));
 }
 
+TEST_F(SessionTest, ConnectThatNeverEndsIsBoundedByTheTimeLimit) {
+  platform_->connect_ms = -1;
+  EXPECT_EQ(Run(), -13);
+  EXPECT_EQ(platform_->NowMs(), 60000);
+  EXPECT_TRUE(LogEndsWith("\nWSAstarup - ok\nconnect error 10060\n")) << Log();
+  EXPECT_EQ(platform_->calls, std::vector<std::string>({"startup", "close 3", "cleanup"}));
+}
+
 TEST_F(SessionTest, TricklingReplyIsBoundedAsAWhole) {
   // A byte every second and never a line end: each receive is in time, the
   // reply as a whole is not.
+  platform_->connect_ms = 20;
   platform_->delay_ms = 1000;
   platform_->incoming.assign(200, "2");
   EXPECT_EQ(Run(), -50);
-  EXPECT_EQ(platform_->NowMs(), 60000);
+  EXPECT_EQ(platform_->NowMs(), 60020);
   EXPECT_TRUE(LogEndsWith("\nconnect - ok\nrecv - timeout\n")) << Log();
   EXPECT_EQ(platform_->calls, std::vector<std::string>({"startup", "close 3", "cleanup"}));
 }
 
+TEST_F(SessionTest, ConnectionsThatTakeAFewBytesAtATimeGetEveryByte) {
+  // Both connections take three bytes per send and then nothing for 59 s:
+  // every piece comes within the limit, so the call goes on however long.
+  AnswerLogin();
+  platform_->control_peer.chunk = platform_->data_peer.chunk = 3;
+  platform_->control_peer.stall_ms = platform_->data_peer.stall_ms = 59000;
+  platform_->incoming.push_back("150 FILE: /tmp/doc1.ps\r\n");
+  platform_->incoming.push_back("226 Transfer complete (FILE: /tmp/doc1.ps).\r\n");
+  platform_->incoming.insert(platform_->incoming.end(), 21, "200 OK.\r\n");
+  EXPECT_EQ(Run(), 0) << Log();
+  EXPECT_EQ(platform_->data_peer.received, "%!PS-Adobe-3.0\nshowpage\n");
+  const std::string& wire = platform_->control_peer.received;
+  EXPECT_EQ(wire.rfind("USER alice\nPASS secret\nTYPE I\nPASV\nSTOT\nJNEW\n", 0), 0u) << wire;
+  EXPECT_EQ(wire.find("JPARM MAXDIALS 3\nJSUBM\n"), wire.size() - 23) << wire;
+  EXPECT_TRUE(LogEndsWith("\nsend-->JSUBM\n\nrecv<--200 OK.\r\n\n")) << Log();
+}
+
+TEST_F(SessionTest, DocumentThatCannotBeReadEndsTheCallBeforeTheJob) {
+  AnswerLogin();
+  platform_->unreadable_document = true;  // a directory: POSIX opens it, reading fails
+  EXPECT_EQ(Run(), -33);
+  EXPECT_TRUE(LogEndsWith("\nopen ps file - ok\nread ps file - error\n")) << Log();
+  EXPECT_EQ(platform_->data_peer.received, "");
+}
+
 TEST_F(SessionTest, DataConnectionThatTakesNothingEndsTheCall) {
-  platform_->incoming = {"220 ready.\r\n", "331 pw.\r\n", "230 in.\r\n", "200 I.\r\n",
-                         "227 Entering Passive Mode (127,0,1,250,16,0)\r\n"};
+  AnswerLogin();
+  platform_->data_peer.ready_at = kNever;
   EXPECT_EQ(Run(), -50);
   EXPECT_TRUE(LogEndsWith("\nsend data - 0 blocks, 5 B\nsend data - timeout\n")) << Log();
   EXPECT_EQ(platform_->calls,
             std::vector<std::string>({"startup", "close 4", "close 3", "cleanup"}));
-  EXPECT_EQ(platform_->control_sent, "USER alice\nPASS secret\nTYPE I\nPASV\nSTOT\n");
+  EXPECT_EQ(platform_->control_peer.received, "USER alice\nPASS secret\nTYPE I\nPASV\nSTOT\n");
 }
 
 }  // namespace

@@ -6,9 +6,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <ctime>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "queue.h"
 #include "run_host.h"
@@ -56,6 +58,37 @@ TEST(HylaFaxServer, QueueFileShowsTheNumberTypedIntoTheForm) {
   EXPECT_EQ(fields["number"], "5550199") << queued;
   EXPECT_EQ(fields["mailaddr"], "spool-test@example.com");
   EXPECT_EQ(fields["maxdials"], "3");
+  const std::string command = "rm -rf '" + work + "'";
+  EXPECT_EQ(system(command.c_str()), 0);
+}
+
+TEST(HylaFaxServer, AJobTheServerRefusesStaysInTemp) {
+  if (const std::string why = hylafax::Unavailable(); !why.empty()) {
+    const char* ci = std::getenv("CI");
+    if (ci != nullptr && std::string(ci) == "true") FAIL() << why;
+    GTEST_SKIP() << why;
+  }
+  char pattern[] = "/tmp/spoolhost-hylafax-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string work = pattern;
+  const std::string temp = work + "/temp";
+  ASSERT_EQ(mkdir(temp.c_str(), 0700), 0);
+  const std::string document = work + "/letter.ps";
+  WriteFile(document, kDocument);
+
+  // No number: the server refuses the submission ("504 ... DIALSTRING").
+  const HostRun run =
+      RunHost({"--registry", work + "/TelvorMon.reg", "--server", kAddress, "--user",
+               "telvor-spool", "--password", "secret", "--mail", "spool-test@example.com",
+               "--attempts", "3", "--fax-number", "", document},
+              work, {{"TEMP", temp}});
+  std::cerr << run.out << run.err;
+  EXPECT_EQ(run.status, 1) << ReadFile(work + "/telvor.log");
+  EXPECT_NE(run.err.find("TelvMon: SendFax error -60"), std::string::npos) << run.err;
+  std::vector<std::string> kept = ListDirectory(temp);
+  kept.erase(std::remove(kept.begin(), kept.end(), "fax777.tmp"), kept.end());
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(ReadFile(temp + "/" + kept[0]), kDocument);
   const std::string command = "rm -rf '" + work + "'";
   EXPECT_EQ(system(command.c_str()), 0);
 }

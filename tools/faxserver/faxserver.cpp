@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -79,6 +80,16 @@ std::string ReadWholeFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return {};
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The control connection is Telnet-framed: a doubled 0xFF is one data byte.
+std::string TelnetData(const std::string& line) {
+  std::string data;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    data += line[i];
+    if (line[i] == '\xFF' && i + 1 < line.size() && line[i + 1] == '\xFF') ++i;
+  }
+  return data;
 }
 
 std::string WithoutCarriageReturn(std::string line) {
@@ -167,10 +178,11 @@ class Session {
 void Session::Run() {
   if (!Greet()) return;
   for (;;) {
-    std::string line;
-    const Read read = ReadLine(&line);
+    std::string wire;
+    const Read read = ReadLine(&wire);
     if (read == Read::kEnd) return;
-    server_.Record(line);
+    server_.Record(wire);
+    const std::string line = TelnetData(wire);
     if (behaviour_.stop_answering_after >= 0 && lines_seen_ >= behaviour_.stop_answering_after) {
       continue;  // read on, answer never
     }
@@ -311,6 +323,7 @@ bool Session::User(const std::string& name) {
 bool Session::Pass() {
   if (logged_in_) return Reply("503 Already logged in as USER " + user_ + ".");
   if (user_.empty()) return Reply("503 Login with USER first.");
+  if (behaviour_.refuse_login) return Reply("530 Login incorrect.");
   logged_in_ = true;  // any password will do
   return Reply("230 User " + user_ + " logged in.");
 }
@@ -363,6 +376,14 @@ bool Session::Store() {
   const std::string opened = "150 FILE: " + name + " (Opening new data connection).";
   if (!behaviour_.completion_in_one_segment && !Reply(opened)) {
     Close(data);
+    return false;
+  }
+  if (behaviour_.urgent_data) {
+    // One urgent byte, then silence until the client gives up and closes.
+    const char urgent = '!';
+    const bool sent = send(data, &urgent, 1, MSG_OOB | MSG_NOSIGNAL) == 1;
+    if (sent) WaitFor(control_, POLLIN, server_.wake[0], -1);
+    Abort(data);
     return false;
   }
   std::string outcome;
@@ -499,6 +520,10 @@ bool Session::JobParameter(const std::string& argument) {
 
 bool Session::SubmitJob() {
   if (!job_.open) return Reply("503 No job selected; use JNEW first.");
+  if (behaviour_.refuse_submission) {
+    return Reply("460 Failed to submit job " + std::to_string(job_.id) +
+                 ": Unspecified reason (scheduler NAK'd request).");
+  }
   const int n = server_.jobs + 1;
   std::string text;
   for (const std::string& line : job_.lines) text += line + "\n";

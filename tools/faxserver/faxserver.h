@@ -47,6 +47,15 @@ struct Behaviour {
   // Close (reset) the data connection after the first bytes; the rest is
   // lost, and the reply after it is "426 ..." without a file name.
   bool close_data_early = false;
+  // "PASS" is answered "530 Login incorrect." (as a real server answers a
+  // wrong password), so every later command gets "530 Please login ...".
+  bool refuse_login = false;
+  // "JSUBM" is answered "460 Failed to submit job N: ..." and nothing is
+  // stored (as a real server answers when no modem is registered).
+  bool refuse_submission = false;
+  // Once the data connection opens, send one urgent (out-of-band) byte on it
+  // and read nothing more: the client's sends stall until it gives up.
+  bool urgent_data = false;
   // Non-empty: sent (plus CR LF) in place of the reply after the upload.
   std::string completion_reply;
   // The stored name in "FILE: <prefix><M>.ps".
@@ -81,7 +90,8 @@ class Server {
   std::string Upload(int m) const;
   // Every line the server received on the control connections, in order,
   // each without its line feed (a carriage return before it is kept) and
-  // followed by "\n". Holds the most recent megabyte at most.
+  // followed by "\n"; as on the wire, so with a doubled 0xFF byte doubled. Holds the most recent
+  // megabyte at most.
   std::string Transcript() const;
 
  private:

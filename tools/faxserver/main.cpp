@@ -23,7 +23,8 @@ constexpr char kUsage[] =
     "         [--error-replies] [--pasv-address A] [--pasv-reply TEXT]\n"
     "         [--completion-in-one-segment] [--split-replies] [--multiline-greeting]\n"
     "         [--stop-answering-after N] [--refuse-data] [--close-data-early]\n"
-    "         [--completion-reply TEXT]\n"
+    "         [--completion-reply TEXT] [--refuse-login] [--refuse-submission]\n"
+    "         [--urgent-data]\n"
     "Serves the HylaFAX client protocol on A:4559 (default 127.0.0.2) and stores\n"
     "every upload and submitted job in D (default ./faxserver-spool).\n";
 
@@ -57,6 +58,9 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
       {"--multiline-greeting", &b.multiline_greeting},
       {"--refuse-data", &b.refuse_data},
       {"--close-data-early", &b.close_data_early},
+      {"--refuse-login", &b.refuse_login},
+      {"--refuse-submission", &b.refuse_submission},
+      {"--urgent-data", &b.urgent_data},
   };
   const struct {
     const char* name;

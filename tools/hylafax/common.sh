@@ -6,7 +6,13 @@ spool=/var/spool/hylafax
 address=${TELVOR_HYLAFAX_ADDRESS:-127.0.3.1}
 port=4559
 modem=ttyS0
-state=${TELVOR_HYLAFAX_STATE:-${TMPDIR:-/tmp}/telvor-hylafax}
+# "USER:PASSWORD": a second, strict server over a private copy of the spool,
+# which lets in only that user with that password and registers no modem, so
+# that the scheduler refuses every submission. Empty: the tests' usual server.
+strict_login=${TELVOR_HYLAFAX_STRICT_LOGIN:-}
+# Where the scripts keep a server's state; start.sh finds the schedulers it
+# started through these names.
+state=${TELVOR_HYLAFAX_STATE:-${TMPDIR:-/tmp}/telvor-hylafax${strict_login:+-strict}}
 # CTest's SKIP_RETURN_CODE for "HylaFAX is not here" outside CI.
 skip_status=77
 PATH=$PATH:/usr/sbin:/sbin
@@ -27,7 +33,7 @@ need_root() {
   if [ "$(id -u)" -eq 0 ]; then return; fi
   if command -v sudo >/dev/null && sudo -n true 2>/dev/null; then
     exec sudo -n env CI="${CI:-}" TELVOR_HYLAFAX_ADDRESS="$address" \
-      TELVOR_HYLAFAX_STATE="$state" "$0" "$@"
+      TELVOR_HYLAFAX_STATE="$state" TELVOR_HYLAFAX_STRICT_LOGIN="$strict_login" "$0" "$@"
   fi
   unavailable "needs root or password-less sudo"
 }

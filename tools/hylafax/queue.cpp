@@ -18,13 +18,13 @@ namespace fs = std::filesystem;
 const fs::path kSpool = "/var/spool/hylafax";
 constexpr unsigned short kPort = 4559;
 
-bool ServerAnswers() {
+bool ServerAnswers(const char* server) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
   if (fd < 0) return false;
   sockaddr_in address = {};
   address.sin_family = AF_INET;
   address.sin_port = htons(kPort);
-  inet_pton(AF_INET, kAddress, &address.sin_addr);
+  inet_pton(AF_INET, server, &address.sin_addr);
   const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
   close(fd);
   return ok;
@@ -32,9 +32,9 @@ bool ServerAnswers() {
 
 }  // namespace
 
-std::string Unavailable() {
-  if (fs::exists("/usr/sbin/hfaxd") && ServerAnswers()) return {};
-  return std::string("the HylaFAX test server does not answer on ") + kAddress +
+std::string Unavailable(const char* address) {
+  if (fs::exists("/usr/sbin/hfaxd") && ServerAnswers(address)) return {};
+  return std::string("the HylaFAX test server does not answer on ") + address +
          ":4559 (needs the Debian package hylafax-server and root; see the hylafax_start test)";
 }
 

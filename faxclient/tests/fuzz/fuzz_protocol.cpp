@@ -1,5 +1,5 @@
-// Reply framing, the passive endpoint and the server's file name on
-// arbitrary server bytes. The first byte picks the receive size, so the
+// Reply framing, the passive endpoint, the server's file name, reply codes
+// and the job number on arbitrary server bytes. The first byte picks the receive size, so the
 // same replies are framed once whole and once in pieces; both must agree.
 #include <cstddef>
 #include <cstdint>
@@ -58,6 +58,12 @@ void Parse(std::string_view reply) {
     Check(taken.find_first_of("\r\n") == std::string_view::npos);
     Check(reply.find("FILE: " + std::string(taken)) != std::string_view::npos);
   }
+
+  const int code = telvor::client::ReplyCode(reply);
+  Check(code == 0 || (code >= 0 && code <= 999 && reply.size() >= 3));
+  const std::string_view id = telvor::client::SubmittedJobId(reply);
+  Check(id.size() <= telvor::client::kMaxJobIdLength);
+  for (const char c : id) Check(c >= '0' && c <= '9');
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Runs the Windows test program under Wine against the native embedded fax
-# server, then checks the result, the job the server stored and the log:
+# server, then checks the result, the job the server stored and the log and
+# its access list; then against a server that sends an urgent byte during the
+# upload, which must end with the time limit, without spinning:
 # run_wine_test.sh NATIVE_BUILD_DIR WINE_RUNNER PROGRAM
 set -uo pipefail
 native=$1
@@ -20,50 +22,83 @@ if [ -z "$native" ] || [ ! -x "$server" ]; then
 fi
 
 work=$(mktemp -d)
-server_pid=
+server_pids=()
 cleanup() {
-  if [ -n "$server_pid" ]; then
-    kill "$server_pid" 2>/dev/null
-    wait "$server_pid" 2>/dev/null
-  fi
+  for pid in "${server_pids[@]}"; do
+    kill "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+  done
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-"$server" --address "$address" --dir "$work/store" --ready-file "$work/ready" &
-server_pid=$!
-for _ in $(seq 100); do
-  [ -e "$work/ready" ] && break
-  sleep 0.1
-done
-if [ ! -e "$work/ready" ]; then
+# start_server ADDRESS DIR [BEHAVIOUR...]
+start_server() {
+  local at=$1 dir=$2
+  shift 2
+  "$server" --address "$at" --dir "$dir" --ready-file "$dir.ready" "$@" &
+  server_pids+=($!)
+  for _ in $(seq 100); do
+    [ -e "$dir.ready" ] && return
+    sleep 0.1
+  done
   echo "the embedded fax server did not start" >&2
   exit 1
-fi
-
-# Bytes ahead of the marker are never sent.
-printf 'junk\n%%!PS-Adobe-3.0\n%%%%Pages: 1\nshowpage\n' >"$work/page.ps"
-(cd "$work" && "$runner" "$program" "$address" page.ps)
-result=$?
+}
 
 fail() {
   echo "FAILED: $*" >&2
   echo "--- telvor.log" >&2
-  cat "$work/telvor.log" >&2 2>/dev/null
+  cat "$1/telvor.log" >&2 2>/dev/null
   exit 1
 }
-[ "$result" -eq 0 ] || fail "sendfax under Wine ended with status $result"
-[ -f "$work/store/job1.txt" ] || fail "no job stored"
+
+# A whole call. Bytes ahead of the marker are never sent.
+mkdir "$work/sent"
+start_server "$address" "$work/store"
+printf 'junk\n%%!PS-Adobe-3.0\n%%%%Pages: 1\nshowpage\n' >"$work/sent/page.ps"
+(cd "$work/sent" && "$runner" "$program" "$address" page.ps)
+result=$?
+sent=$work/sent
+[ "$result" -ne 90 ] || fail "$sent" "telvor.log can be read by others (its access list above)"
+[ "$result" -eq 0 ] || fail "$sent" "sendfax under Wine ended with status $result"
+[ -f "$work/store/job1.txt" ] || fail "$sent" "no job stored"
 for line in 'JPARM DIALSTRING 5551234' 'JPARM NOTIFYADDR alice@example.com' \
   'JPARM MODEM ttyS0' 'JPARM FROMUSER alice' 'JPARM JOBINFO sent under Wine' \
   'JPARM MAXDIALS 9' 'JSUBM'; do
-  grep -qxF "$line" "$work/store/job1.txt" || fail "job lacks '$line'"
+  grep -qxF "$line" "$work/store/job1.txt" || fail "$sent" "job lacks '$line'"
 done
-tail -c +6 "$work/page.ps" | cmp -s - "$work/store/job1.ps" || fail "stored document differs"
+tail -c +6 "$sent/page.ps" | cmp -s - "$work/store/job1.ps" || fail "$sent" "stored document differs"
 # The log is written in text mode: every line ends in CR LF under Windows.
-head -n 1 "$work/telvor.log" | cmp -s - <(printf 'sendfax log start - debug mode\r\n') ||
-  fail "log header"
-grep -qF $'password: secret\r' "$work/telvor.log" || fail "log lacks the password line"
-grep -qF $'server tmp file: ' "$work/telvor.log" || fail "log lacks the server file name"
-tail -n 2 "$work/telvor.log" | head -n 1 | grep -q '^recv<--' || fail "log does not end with a reply"
-echo "sendfax under Wine: result 0, job and log as expected"
+head -n 1 "$sent/telvor.log" | cmp -s - <(printf 'sendfax log start - debug mode\r\n') ||
+  fail "$sent" "log header"
+grep -qF $'password: secret\r' "$sent/telvor.log" || fail "$sent" "log lacks the password line"
+grep -qF $'server tmp file: ' "$sent/telvor.log" || fail "$sent" "log lacks the server file name"
+tail -n 1 "$sent/telvor.log" | cmp -s - <(printf 'job id: 1\r\n') ||
+  fail "$sent" "log does not end with the job id"
+echo "sendfax under Wine: result 0, job, log and its access list as expected"
+
+# A server that sends one urgent byte on the data connection and then takes
+# nothing more: the upload's wait must not wake for the urgent byte, and the
+# time limit (60 s) must end the call. The document outgrows the buffers.
+mkdir "$work/urgent"
+start_server 127.0.4.2 "$work/urgent-store" --urgent-data
+{
+  printf '%%!PS-Adobe-3.0\n'
+  head -c $((16 << 20)) /dev/zero | tr '\0' '%'
+} >"$work/urgent/big.ps"
+started=$(date +%s)
+output=$(cd "$work/urgent" && "$runner" "$program" 127.0.4.2 big.ps)
+result=$?
+elapsed=$(($(date +%s) - started))
+echo "$output"
+urgent=$work/urgent
+[ "$result" -eq $((256 - 50)) ] || fail "$urgent" "urgent byte: status $result, not -50"
+tail -n 1 "$urgent/telvor.log" | cmp -s - <(printf 'send data - timeout\r\n') ||
+  fail "$urgent" "urgent byte: the log does not end with the send time-out"
+{ [ "$elapsed" -ge 55 ] && [ "$elapsed" -le 150 ]; } ||
+  fail "$urgent" "urgent byte: the call took $elapsed s, not the 60 s limit"
+processor_ms=$(tr -d '\r' <<<"$output" | sed -n 's/^processor ms //p')
+{ [ -n "$processor_ms" ] && [ "$processor_ms" -lt 5000 ]; } ||
+  fail "$urgent" "urgent byte: ${processor_ms:-?} ms of processor time: the wait spun"
+echo "sendfax under Wine: an urgent byte during the upload waits out the limit (${elapsed} s, ${processor_ms} ms of processor time)"
