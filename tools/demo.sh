@@ -36,9 +36,9 @@ echo "embedded fax server listening on $address:4559, storing into $work/spool"
 # First use: the setup form is answered from the command line; then the fax
 # number form. The document goes through the port "FX:" like any print job.
 echo "printing tools/demo/sample.ps to FX: ..."
-(cd "$work" && TEMP="$work/tmp" "$build/spoolhost/telvor-spool" \
+(cd "$work" && TEMP="$work/tmp" TELVOR_PASSWORD=secret "$build/spoolhost/telvor-spool" \
   --registry "$work/registry.txt" \
-  --server $address --user demo --password secret --mail demo@example.com --attempts 3 \
+  --server $address --user demo --mail demo@example.com --attempts 3 \
   --fax-number 5551234 --dial-attempts 2 --note "Telvor demo page" \
   "$root/tools/demo/sample.ps")
 

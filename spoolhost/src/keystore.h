@@ -3,7 +3,10 @@
 // spooler's registry functions with the registry's result codes.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,6 +47,11 @@ class KeyStore {
 
   const std::vector<StoredValue>& values() const { return values_; }
 
+  // A store the group `group` reads as well (the CUPS backend runs as user
+  // lp): written with mode 0640 and that group. Without it a new store is
+  // its owner's alone (0600), and a rewritten one keeps its mode and group.
+  void ShareWithGroup(gid_t group) { group_ = group; }
+
   // The registry operations the monitor calls, with the registry's
   // conventions: name capacities in characters including the terminator,
   // data capacities in bytes, sizes reported back; names match without
@@ -59,7 +67,17 @@ class KeyStore {
 
   std::string path_;
   std::vector<StoredValue> values_;
+  std::optional<gid_t> group_;
 };
+
+// The store holds the server password: refused (false, with how to mend it)
+// when users outside its owner and group can read or write it, or its group
+// can write it. A store that does not exist yet passes.
+bool CheckStorePrivate(const std::string& path, std::string* error);
+
+// Whether the settings were ever stored: more than the one value written
+// at registration.
+inline bool IsSetUp(const KeyStore& store) { return store.values().size() > 1; }
 
 // Hands `store` to the monitor as its key, with the registry functions the
 // monitor calls.

@@ -4,16 +4,19 @@
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "host.h"
 #include "keystore.h"
 #include "options.h"
 #include "print_queue.h"
@@ -29,10 +32,12 @@ constexpr int kExitUsage = 2;
 constexpr int kExitMonitor = 3;
 constexpr int kExitJob = 4;
 
-constexpr char kMonitorLibrary[] = "libquor.so";
-constexpr char kEntryPoint[] = "InitializePrintMonitor2";
 constexpr char kStoreDirectory[] = "telvor";
 constexpr char kStoreFile[] = "TelvorMon.reg";
+// The group CUPS runs its backends in, which reads the queue's key store.
+constexpr char kCupsGroup[] = "lp";
+constexpr mode_t kCupsStoreFolderMode = 0750;
+constexpr char kBeforeSetup[] = ".before-setup";
 
 class FileSource : public ByteSource {
  public:
@@ -49,14 +54,6 @@ class FileSource : public ByteSource {
 };
 
 void Fail(const std::string& message) { std::cerr << "telvor-spool: " << message << "\n"; }
-
-std::string ProgramDirectory() {
-  char path[PATH_MAX];
-  const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
-  if (length <= 0) return ".";
-  const std::string program(path, static_cast<std::size_t>(length));
-  return program.substr(0, program.rfind('/'));
-}
 
 std::string BaseName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
@@ -75,6 +72,58 @@ std::string DefaultStorePath() {
   const std::string directory = base + "/" + kStoreDirectory;
   ::mkdir(directory.c_str(), 0700);
   return directory + "/" + kStoreFile;
+}
+
+// The CUPS queue's store: in a folder of its own that only root writes and
+// the backend's group reads; written afresh, so that the monitor asks for
+// (or is answered) every setting.
+bool PrepareCupsStore(const std::string& path, KeyStore* store, std::string* error) {
+  const group* cups = ::getgrnam(kCupsGroup);
+  if (!cups) {
+    *error = std::string("no group ") + kCupsGroup + ": is CUPS installed?";
+    return false;
+  }
+  const std::string folder = path.substr(0, path.rfind('/'));
+  if (!folder.empty() && ::mkdir(folder.c_str(), kCupsStoreFolderMode) == 0 &&
+      ::chown(folder.c_str(), static_cast<uid_t>(-1), cups->gr_gid) != 0) {
+    *error = "cannot give " + folder + " to the group " + kCupsGroup;
+    return false;
+  }
+  store->ShareWithGroup(cups->gr_gid);
+  // A fresh registration, so the monitor finds its key never set up; the
+  // settings before it come back if no new ones are stored.
+  if (std::rename(path.c_str(), (path + kBeforeSetup).c_str()) != 0 && errno != ENOENT) {
+    *error = "cannot replace " + path;
+    return false;
+  }
+  return true;
+}
+
+void EndCupsSetup(const std::string& path, bool stored) {
+  const std::string before = path + kBeforeSetup;
+  if (stored) {
+    ::unlink(before.c_str());
+  } else {
+    std::rename(before.c_str(), path.c_str());
+  }
+}
+
+// The password for the setup form: the first line of --password-file, else
+// $TELVOR_PASSWORD; else the form asks for it.
+bool ReadPassword(Options* options, std::string* error) {
+  if (!options->password_file.empty()) {
+    std::ifstream in(options->password_file);
+    std::string line;
+    if (!in || !std::getline(in, line)) {
+      *error = "cannot read the password from " + options->password_file;
+      return false;
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    options->password = line;
+  } else if (const char* password = std::getenv(kPasswordVariable)) {
+    options->password = password;
+  }
+  return true;
 }
 
 void Prepare(const char* variable, const std::optional<std::string>& answer) {
@@ -97,13 +146,17 @@ int Run(int argc, char** argv) {
   int input = STDIN_FILENO;
   std::string document = "standard input";
   const bool from_stdin = options.input.empty() || options.input == "-";
-  if (from_stdin && ::isatty(STDIN_FILENO)) {
+  if (options.cups_setup && !options.input.empty()) {
+    Fail("--cups-setup prints no document");
+    return kExitUsage;
+  }
+  if (from_stdin && !options.cups_setup && ::isatty(STDIN_FILENO)) {
     // The terminal is for the forms; a document typed there is no print job.
     Fail("no document: name a file, or pipe one in");
     std::cerr << kUsage;
     return kExitUsage;
   }
-  if (!from_stdin) {
+  if (!from_stdin && !options.cups_setup) {
     input = ::open(options.input.c_str(), O_RDONLY | O_CLOEXEC);
     // A directory opens but cannot be read: refused before a job is started.
     struct stat status {};
@@ -114,6 +167,10 @@ int Run(int argc, char** argv) {
     document = BaseName(options.input);
   }
 
+  if (!ReadPassword(&options, &error)) {
+    Fail(error);
+    return kExitUsage;
+  }
   // The monitor asks its forms here; a spooler's process always has TEMP.
   Prepare(quor::kSetupAnswerVariable, SetupAnswer(options));
   Prepare(quor::kFaxNumberAnswerVariable, FaxNumberAnswer(options));
@@ -122,62 +179,52 @@ int Run(int argc, char** argv) {
     ::setenv("TEMP", tmp && *tmp ? tmp : "/tmp", 1);
   }
 
-  const std::string monitor_path =
-      options.monitor.empty() ? ProgramDirectory() + "/" + kMonitorLibrary : options.monitor;
-  void* library = ::dlopen(monitor_path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!library) {
-    Fail(std::string("cannot load the monitor: ") + ::dlerror());
-    return kExitMonitor;
-  }
-  auto initialize =
-      reinterpret_cast<InitializePrintMonitor2Function>(::dlsym(library, kEntryPoint));
-  if (!initialize) {
-    Fail(monitor_path + " has no " + kEntryPoint);
-    return kExitMonitor;
-  }
-
-  KeyStore store(options.registry.empty() ? DefaultStorePath() : options.registry);
-  if (!store.Open(FromUtf8(BaseName(monitor_path)), &error)) {
+  const std::string monitor_path = options.monitor.empty()
+                                       ? FindMonitor(ProgramDirectory(), TELVOR_PLUGIN_DIR)
+                                       : options.monitor;
+  std::string store_path = options.registry;
+  if (store_path.empty()) store_path = options.cups_setup ? kCupsStore : DefaultStorePath();
+  KeyStore store(store_path);
+  if (options.cups_setup && !PrepareCupsStore(store_path, &store, &error)) {
     Fail(error);
+    return kExitMonitor;
+  }
+  if (!CheckStorePrivate(store_path, &error) || !store.Open(FromUtf8(kMonitorLibrary), &error)) {
+    Fail(error);
+    if (options.cups_setup) EndCupsSetup(store_path, false);
     return kExitMonitor;
   }
   PrintQueue queue(FromUtf8(options.printer),
                    [](const std::string& notice) { std::cout << notice << std::endl; });
-  ServePrintQueue(&queue);
 
-  // Kept for as long as the monitor is loaded: here, until the process ends.
-  static MonitorInitRecords records;
-  FillMonitorInit(&store, &records);
-  HANDLE monitor_handle = nullptr;
-  // The monitor never frees its table (Shutdown frees nothing), so it lives
-  // until the process ends; held here, it stays reachable.
-  static LPMONITOR2 table = nullptr;
-  table = initialize(&records.init, &monitor_handle);
-  if (!table) {
-    Fail(std::string(kEntryPoint) + " returned no operations table");
-    return kExitMonitor;
-  }
-
-  PortEntry port;
-  if (!FindPort(*table, monitor_handle, &port, &error)) {
-    Fail(error);
-    return kExitMonitor;
-  }
-  std::cerr << "telvor-spool: port " << ToUtf8(port.name) << " of monitor " << ToUtf8(port.monitor)
-            << " (" << ToUtf8(port.description) << ")\n";
-
-  JobRequest request;
-  request.printer = FromUtf8(options.printer);
-  request.job_id = options.job_id;
-  request.document = FromUtf8(document);
-  request.chunk_size = options.chunk_size;
-  queue.AddJob(request.job_id);
+  HostJob job;
+  job.monitor_path = monitor_path;
+  job.store = &store;
+  job.queue = &queue;
+  job.request.printer = FromUtf8(options.printer);
+  job.request.job_id = options.job_id;
+  job.request.document = FromUtf8(document);
+  job.request.chunk_size = options.chunk_size;
   FileSource source(input);
-  const JobResult result = PrintJob(*table, monitor_handle, source, request, &error);
-  if (!error.empty()) Fail(error);
-  table->pfnShutdown(monitor_handle);
-  ServePrintQueue(nullptr);
-  switch (result) {
+  if (!options.cups_setup) job.input = &source;
+  const HostOutcome outcome = RunMonitorJob(job);
+  if (options.cups_setup) {
+    EndCupsSetup(store_path, outcome.job == JobResult::kHandedOver && IsSetUp(store));
+  }
+  if (!outcome.monitor_ready) {
+    Fail(outcome.error);
+    return kExitMonitor;
+  }
+  std::cerr << "telvor-spool: port " << ToUtf8(outcome.port.name) << " of monitor "
+            << ToUtf8(outcome.port.monitor) << " (" << ToUtf8(outcome.port.description) << ")\n";
+  if (!outcome.error.empty()) Fail(outcome.error);
+  if (options.cups_setup) {
+    if (outcome.job != JobResult::kHandedOver || !IsSetUp(store)) return kExitMonitor;
+    std::cout << "settings stored in " << store_path << " (readable by the group " << kCupsGroup
+              << ")" << std::endl;
+    return kExitSent;
+  }
+  switch (outcome.job) {
     case JobResult::kHandedOver:
       return kExitSent;
     case JobResult::kNotSent:

@@ -19,6 +19,9 @@ struct Options {
   std::size_t chunk_size = kDefaultChunkSize;
   std::string input;  // the document; empty or "-": standard input
   bool help = false;
+  // Write the server settings for the CUPS queue, readable by CUPS's backend.
+  bool cups_setup = false;
+  std::string password_file;  // the password's first line is read from it
 
   // Answers for the setup form, used when the monitor asks for its settings.
   std::optional<std::string> server, user, password, mail, attempts;
@@ -29,6 +32,8 @@ struct Options {
 };
 
 extern const char kUsage[];
+// Where the password comes from when no file is named.
+inline constexpr char kPasswordVariable[] = "TELVOR_PASSWORD";
 
 // False with a reason for an unknown option, a missing or bad value, or a
 // value that spans lines (a form field holds one line).

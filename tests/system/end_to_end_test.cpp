@@ -72,9 +72,11 @@ class EmbeddedServer : public ::testing::Test {
 
 TEST_F(EmbeddedServer, FirstUseStoresTheSetupAndLaterJobsReuseIt) {
   StartServer("127.0.2.1");
-  HostRun first = Print({"--server", "127.0.2.1", "--user", "alice", "--password", "secret",
-                         "--mail", "alice@example.com", "--attempts", "3", "--fax-number",
-                         "5551234", "--dial-attempts", "2", "--note", "First page", document_});
+  WriteFile(work_ + "/password", "secret\n");
+  HostRun first =
+      Print({"--server", "127.0.2.1", "--user", "alice", "--password-file", work_ + "/password",
+             "--mail", "alice@example.com", "--attempts", "3", "--fax-number", "5551234",
+             "--dial-attempts", "2", "--note", "First page", document_});
   EXPECT_EQ(first.status, 0);
   EXPECT_TRUE(HasLine(first.out, "job 1: sent to printer")) << first.out;
   EXPECT_NE(first.err.find("port FX: of monitor TelvorMon (HylaFAX Server)"), std::string::npos);

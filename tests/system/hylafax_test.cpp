@@ -43,9 +43,9 @@ TEST(HylaFaxServer, QueueFileShowsTheNumberTypedIntoTheForm) {
       "Spooler host " + std::to_string(getpid()) + "-" + std::to_string(std::time(nullptr));
   const HostRun run =
       RunHost({"--registry", work + "/TelvorMon.reg", "--server", kAddress, "--user",
-               "telvor-spool", "--password", "secret", "--mail", "spool-test@example.com",
-               "--attempts", "3", "--fax-number", "5550199", "--note", note, document},
-              work, {{"TEMP", temp}});
+               "telvor-spool", "--mail", "spool-test@example.com", "--attempts", "3",
+               "--fax-number", "5550199", "--note", note, document},
+              work, {{"TEMP", temp}, {"TELVOR_PASSWORD", "secret"}});
   std::cerr << run.out << run.err;
   ASSERT_EQ(run.status, 0) << ReadFile(work + "/telvor.log");
 
