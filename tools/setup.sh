@@ -10,7 +10,8 @@ packages=(
 )
 # The print system the CUPS backend runs under, without what apt recommends
 # with it (systemd, avahi, cups-browsed, colord ...): installed on their own.
-cups_packages=(cups-daemon cups-client cups-filters cups-core-drivers)
+# "cups" adds cups-driverd and cups-deviced, which lpadmin -m and lpinfo use.
+cups_packages=(cups-daemon cups-client cups-filters cups-core-drivers cups)
 absent() {
   local out=() p
   for p in "$@"; do

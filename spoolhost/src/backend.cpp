@@ -187,8 +187,10 @@ std::string MonitorLines::Translate(const std::string& line) {
   }
   in_form_ = false;
   if (line.empty()) return "";
+  // INFO, so that the job's closing ERROR line, which says what becomes of
+  // the job, is the message CUPS keeps (it keeps the first ERROR line).
   last_message_ = line;
-  return "ERROR: " + line;
+  return "INFO: " + line;
 }
 
 std::string MonitorLines::Echoed(const std::string& label) const {

@@ -63,7 +63,8 @@ std::string FaxNumberAnswer(const JobAnswers& answers);
 
 // Turns the lines the monitor prints on standard error into CUPS's status
 // lines: a form's echo into "DEBUG:" lines (the log only), every message box
-// into an "ERROR:" line (the job's and the printer's state message).
+// into an "INFO:" line (the job's and the printer's state message, until the
+// job's closing line).
 class MonitorLines {
  public:
   std::string Translate(const std::string& line);

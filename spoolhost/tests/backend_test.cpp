@@ -57,7 +57,7 @@ TEST(BackendTest, MonitorLinesBecomeStatusLines) {
   EXPECT_EQ(lines.Translate("  Attempts(1-9): 4"), "DEBUG:   Attempts(1-9): 4");
   EXPECT_EQ(lines.Translate("  More Info: Letter"), "DEBUG:   More Info: Letter");
   EXPECT_EQ(lines.Translate("  [Send Fax]"), "DEBUG:   [Send Fax]");
-  EXPECT_EQ(lines.Translate("TelvMon: SendFax error -13"), "ERROR: TelvMon: SendFax error -13");
+  EXPECT_EQ(lines.Translate("TelvMon: SendFax error -13"), "INFO: TelvMon: SendFax error -13");
   EXPECT_EQ(lines.last_message(), "TelvMon: SendFax error -13");
 
   JobAnswers answers{"+49 (30) 555", std::string("4"), "Letter"};

@@ -1,0 +1,97 @@
+# shellcheck shell=bash
+# A private cupsd for one test: its own folders under $work, listening on a
+# socket there only; the system's CUPS is never touched. Sourced by the CUPS
+# tests and tools/demo.sh, with:
+#   build    the native build folder (its install is what CUPS runs)
+#   work     an empty folder for this cupsd (made searchable: jobs run as lp)
+# It installs the build into $work/root (cmake --install with DESTDIR), so
+# the backend sits in a real root-owned backend folder of ServerBin with the
+# plug-ins where the install puts them. Sets: sock, root, ppd, spool.
+
+cups_sbin=/usr/sbin
+
+cups_start() {
+  chmod 755 "$work"
+  root=$work/root
+  DESTDIR=$root cmake --install "$build" >"$work/install.log" || {
+    cat "$work/install.log"
+    return 1
+  }
+  local serverbin=$root/usr/lib/cups
+  local entry
+  for entry in /usr/lib/cups/*; do
+    [ "$(basename "$entry")" = backend ] || ln -sfn "$entry" "$serverbin/"
+  done
+  ppd=$(find "$root" -name telvor.ppd | head -1)
+  spool=$work/spool
+  sock=$work/cups.sock
+  mkdir -p "$work/etc" "$work/log" "$work/cache" "$work/state" "$spool/tmp"
+  cat >"$work/etc/cupsd.conf" <<CONF
+LogLevel debug
+Listen $sock
+Browsing No
+WebInterface No
+DefaultAuthType None
+MaxJobTime 60
+${cups_environment:-}
+<Policy default>
+  <Limit All>
+    Order deny,allow
+  </Limit>
+</Policy>
+CONF
+  cat >"$work/etc/cups-files.conf" <<CONF
+ServerRoot $work/etc
+ServerBin $serverbin
+RequestRoot $spool
+TempDir $spool/tmp
+CacheDir $work/cache
+StateDir $work/state
+AccessLog $work/log/access_log
+ErrorLog $work/log/error_log
+PageLog $work/log/page_log
+Printcap $work/printcap
+CONF
+  $cups_sbin/cupsd -f -c "$work/etc/cupsd.conf" -s "$work/etc/cups-files.conf" \
+    >"$work/log/cupsd.out" 2>&1 &
+  cups_pid=$!
+  local _
+  for _ in $(seq 100); do
+    lpstat -h "$sock" -r 2>/dev/null | grep -q "is running" && return 0
+    sleep 0.05
+  done
+  echo "the private cupsd did not start:" >&2
+  cat "$work/log/cupsd.out" "$work/log/error_log" >&2
+  return 1
+}
+
+cups_stop() {
+  [ -n "${cups_pid:-}" ] || return 0
+  kill "$cups_pid" 2>/dev/null || true
+  wait "$cups_pid" 2>/dev/null || true
+  cups_pid=
+}
+
+# job_state ID: "STATE,MESSAGE" as the queue has it (STATE: completed,
+# pending-held, pending, processing, canceled, aborted, ...).
+job_state() {
+  local uri
+  uri="ipp://$(printf %s "$sock" | sed 's|/|%2F|g')/printers/${queue:-Telvor_Printer}"
+  ipptool -c -d job="$1" "$uri" "$cups_tests/job-state.test" | tail -1
+}
+
+# wait_job ID STATES: waits (up to 30 s) until the job is in one of the
+# states (a regular expression); prints "STATE,MESSAGE".
+wait_job() {
+  local state _
+  for _ in $(seq 300); do
+    state=$(job_state "$1")
+    if [[ ${state%%,*} =~ ^($2)$ ]]; then
+      echo "$state"
+      return 0
+    fi
+    sleep 0.1
+  done
+  echo "$state"
+  return 1
+}
