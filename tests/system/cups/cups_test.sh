@@ -25,7 +25,7 @@ skip() {
 fail() {
   echo "FAIL: $*" >&2
   echo "--- cupsd's log:" >&2
-  grep -a '\[Job\|telvor' "$work/log/error_log" 2>/dev/null | tail -40 >&2 || true
+  grep -a '\[Job\|telvor' "${cups_dir:-$work}/log/error_log" 2>/dev/null | tail -40 >&2 || true
   exit 1
 }
 
@@ -47,10 +47,8 @@ cleanup() {
 }
 trap cleanup EXIT
 # Builds with AddressSanitizer hide the plug-in's own run path from its
-# dlopen: the backend is told where the fax client is.
-if [ -n "${TELVOR_TEST_LIBRARY_PATH:-}" ]; then
-  cups_environment="SetEnv LD_LIBRARY_PATH $work/root$TELVOR_TEST_LIBRARY_PATH"
-fi
+# dlopen: the backend is told where the fax client is installed.
+cups_library_path=${TELVOR_TEST_LIBRARY_PATH:-}
 cups_start || fail "no private cupsd"
 spool_cli=$(find "$root" -name telvor-spool -type f | head -1)
 
@@ -72,8 +70,9 @@ fax_server() {
 # queue NAME SERVER: a queue whose own key store names SERVER, written by
 # the administrator's settings command.
 queue() {
-  local store=$work/etc-telvor-$1/TelvorMon.reg
-  TELVOR_PASSWORD=secret TEMP=$work "$spool_cli" --cups-setup --registry "$store" --server "$2" \
+  local store=$cups_dir/etc-telvor-$1/TelvorMon.reg
+  TELVOR_PASSWORD=secret TEMP=$work LD_LIBRARY_PATH=${cups_library_path:+$root$cups_library_path} \
+    "$spool_cli" --cups-setup --registry "$store" --server "$2" \
     --user tester --mail tester@example.com --attempts 2 >"$work/setup-$1.log" 2>&1 ||
     fail "the settings command: $(cat "$work/setup-$1.log")"
   lpadmin -h "$sock" -p "$1" -E -v "telvor:$store" -P "$ppd" 2>/dev/null ||
@@ -158,7 +157,7 @@ setup)
   # The device line for lpinfo; a queue whose store was never set up stops
   # with the command that sets it up, and keeps the job.
   lpinfo -h "$sock" -v | grep -qx "direct telvor" || fail "lpinfo -v: $(lpinfo -h "$sock" -v)"
-  store=$work/never-set-up/TelvorMon.reg
+  store=$cups_dir/never-set-up/TelvorMon.reg
   lpadmin -h "$sock" -p Unset -E -v "telvor:$store" -P "$ppd" 2>/dev/null
   queue_name=Unset
   job=$(print Unset "$sample" -o fax-number=5550007)

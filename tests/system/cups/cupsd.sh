@@ -1,17 +1,32 @@
 # shellcheck shell=bash
 # A private cupsd for one test: its own folders under $work, listening on a
 # socket there only; the system's CUPS is never touched. Sourced by the CUPS
-# tests and tools/demo.sh, with:
+# tests and tools/demo.sh (run as root), with:
 #   build    the native build folder (its install is what CUPS runs)
 #   work     an empty folder for this cupsd (made searchable: jobs run as lp)
-# It installs the build into $work/root (cmake --install with DESTDIR), so
-# the backend sits in a real root-owned backend folder of ServerBin with the
-# plug-ins where the install puts them. Sets: sock, root, ppd, spool.
+#   cups_library_path  (optional) LD_LIBRARY_PATH for the backend, inside
+#            the install (cupsd passes no LD_ variable on: the backend is
+#            then run through a script that sets it)
+# It installs the build into $cups_dir/root (cmake --install with DESTDIR),
+# so the backend sits in a real root-owned backend folder of ServerBin with
+# the plug-ins where the install puts them. Sets: cups_dir (what user lp
+# reads: $work, or a folder under /tmp when lp cannot reach $work, as in a
+# private home, or its socket's path would be too long), sock, root, ppd,
+# spool.
 
 cups_sbin=/usr/sbin
 
 cups_start() {
   chmod 755 "$work"
+  cups_dir=$work
+  cups_private=
+  if [ ${#work} -gt 90 ] || ! setpriv --reuid=lp --regid=lp --clear-groups test -x "$work"; then
+    cups_private=$(mktemp -d /tmp/telvor-cups.XXXXXX)
+    chmod 755 "$cups_private"
+    cups_dir=$cups_private
+    echo "user lp cannot reach $work (or its path is too long): CUPS runs in $cups_dir"
+  fi
+  local work=$cups_dir
   root=$work/root
   DESTDIR=$root cmake --install "$build" >"$work/install.log" || {
     cat "$work/install.log"
@@ -22,6 +37,13 @@ cups_start() {
   for entry in /usr/lib/cups/*; do
     [ "$(basename "$entry")" = backend ] || ln -sfn "$entry" "$serverbin/"
   done
+  if [ -n "${cups_library_path:-}" ]; then
+    mkdir -p "$serverbin/backend-real"
+    mv "$serverbin/backend/telvor" "$serverbin/backend-real/telvor"
+    printf '#!/bin/bash\nLD_LIBRARY_PATH=%s exec -a "$0" %s "$@"\n' \
+      "$root$cups_library_path" "$serverbin/backend-real/telvor" >"$serverbin/backend/telvor"
+    chmod 755 "$serverbin/backend/telvor"
+  fi
   ppd=$(find "$root" -name telvor.ppd | head -1)
   spool=$work/spool
   sock=$work/cups.sock
@@ -33,7 +55,6 @@ Browsing No
 WebInterface No
 DefaultAuthType None
 MaxJobTime 60
-${cups_environment:-}
 <Policy default>
   <Limit All>
     Order deny,allow
@@ -70,6 +91,7 @@ cups_stop() {
   kill "$cups_pid" 2>/dev/null || true
   wait "$cups_pid" 2>/dev/null || true
   cups_pid=
+  [ -z "${cups_private:-}" ] || rm -rf "$cups_private"
 }
 
 # job_state ID: "STATE,MESSAGE" as the queue has it (STATE: completed,
