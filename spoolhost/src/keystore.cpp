@@ -206,7 +206,21 @@ bool KeyStore::Open(TextView library_name, std::string* error) {
     *error = path_ + ": " + parse_error;
     return false;
   }
+  if (values_.empty()) {
+    values_ = {{Text(kDriverValueName), Text(library_name)}};
+    if (!Save()) {
+      *error = "cannot write the key store " + path_;
+      return false;
+    }
+  }
   return true;
+}
+
+std::optional<Text> KeyStore::Value(TextView name) const {
+  for (const StoredValue& value : values_) {
+    if (value.name == name) return value.text;
+  }
+  return std::nullopt;
 }
 
 bool KeyStore::Save() const {

@@ -23,6 +23,12 @@ constexpr std::int32_t kRegistryInvalidParameter = 87;  // more than the store k
 constexpr std::int32_t kRegistryMoreData = 234;         // a caller's buffer is too small
 constexpr std::int32_t kRegistryNoMoreItems = 259;      // no value at that index
 
+// The settings the monitor keeps in its key, in the order its setup form
+// asks for them.
+inline constexpr const char16_t* kSettingNames[] = {u"HylaFAXServerIp", u"User", u"Password",
+                                                    u"MailAddress", u"Attempts"};
+inline constexpr std::size_t kSettingCount = sizeof kSettingNames / sizeof kSettingNames[0];
+
 struct StoredValue {
   Text name;
   Text text;
@@ -40,12 +46,15 @@ class KeyStore {
  public:
   explicit KeyStore(std::string path) : path_(std::move(path)) {}
 
-  // Loads the store file. When it does not exist yet the key is being
-  // registered: it receives the one value the spooler writes, "Driver" with
-  // the monitor's library name, and the file is written.
+  // Loads the store file. When it does not exist yet (or holds no value,
+  // emptied by hand) the key is being registered: it receives the one value
+  // the spooler writes, "Driver" with the monitor's library name, and the
+  // file is written.
   bool Open(TextView library_name, std::string* error);
 
   const std::vector<StoredValue>& values() const { return values_; }
+  // The text of the value `name` (matched as the monitor matches it), or nothing.
+  std::optional<Text> Value(TextView name) const;
 
   // A store the group `group` reads as well (the CUPS backend runs as user
   // lp): written with mode 0640 and that group. Without it a new store is

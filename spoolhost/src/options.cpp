@@ -40,10 +40,12 @@ const char kUsage[] =
     "  --printer NAME        the printer whose job this is (default \"Telvor Printer\")\n"
     "  --job-id N            the job's id (default 1)\n"
     "  --chunk-size N        bytes per WritePort (default 4096)\n"
-    "  --cups-setup          store the server settings for the CUPS queue (as root),\n"
-    "                        in the key store of the device URI telvor:/ (or in\n"
-    "                        --registry FILE), readable by the group lp; no document\n"
-    "Answers for the setup form (asked at first use):\n"
+    "  --setup               change the stored settings: the setup form, filled with\n"
+    "                        them (options answer it); no document is printed\n"
+    "  --cups-setup          the same for the CUPS queue (as root): the key store of\n"
+    "                        the device URI telvor:/ (or --registry FILE), made\n"
+    "                        readable by the group lp\n"
+    "Answers for the setup form (asked at first use, or with --setup):\n"
     "  --server ADDRESS --user NAME --mail ADDRESS --attempts DIGIT\n"
     "  --password-file FILE  the password is its first line; else $TELVOR_PASSWORD\n"
     "                        (never on the command line, which every user can see)\n"
@@ -105,8 +107,9 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
       options->cancel_fax = true;
       continue;
     }
-    if (arg == "--cups-setup") {
-      options->cups_setup = true;
+    if (arg == "--cups-setup" || arg == "--setup") {
+      options->setup = true;
+      options->cups_setup = options->cups_setup || arg == "--cups-setup";
       continue;
     }
     if (arg == "--password" || arg.rfind("--password=", 0) == 0) {
@@ -177,6 +180,11 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
     return false;
   }
   return true;
+}
+
+bool AnswersSetup(const Options& options) {
+  // Not the password: one kept in the environment is no request to change.
+  return options.server || options.user || options.mail || options.attempts;
 }
 
 std::optional<std::string> SetupAnswer(const Options& options) {

@@ -19,7 +19,10 @@ struct Options {
   std::size_t chunk_size = kDefaultChunkSize;
   std::string input;  // the document; empty or "-": standard input
   bool help = false;
-  // Write the server settings for the CUPS queue, readable by CUPS's backend.
+  // Change the stored settings (the setup form, filled with them); print
+  // nothing.
+  bool setup = false;
+  // The same for the CUPS queue's store, readable by CUPS's backend.
   bool cups_setup = false;
   std::string password_file;  // the password's first line is read from it
 
@@ -42,6 +45,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
 // The prepared answers for the monitor's forms: "cancel", or lines "ID=text";
 // nothing when no option answers that form (it then asks in the terminal).
 std::optional<std::string> SetupAnswer(const Options& options);
+// Whether an option asks for a setting (the password aside).
+bool AnswersSetup(const Options& options);
 std::optional<std::string> FaxNumberAnswer(const Options& options);
 
 }  // namespace telvor::spoolhost

@@ -52,7 +52,7 @@ class EmbeddedServer : public ::testing::Test {
 
   HostRun Print(std::vector<std::string> args, const std::string& input = "") {
     args.insert(args.begin(), {"--registry", key_});
-    HostRun run = RunHost(args, work_, {{"TEMP", temp_}}, input);
+    HostRun run = RunHost(args, work_, {{"TEMP", temp_}, {"XDG_RUNTIME_DIR", work_}}, input);
     std::cerr << "--- telvor-spool stdout:\n" << run.out << "--- stderr:\n" << run.err;
     return run;
   }
