@@ -32,7 +32,8 @@ if [ "${1:-}" = --print-through-cups ]; then
   spool_cli=$(find "$cups_dir/root" -name telvor-spool -type f | head -1)
   TELVOR_PASSWORD=secret TEMP=$work "$spool_cli" --cups-setup --registry "$store" \
     --server $address --user demo --mail demo@example.com --attempts 3
-  lpadmin -h "$sock" -p $queue -E -v "telvor:$store" -P "$ppd" 2>/dev/null
+  echo "lpadmin -p $queue -E -v telvor:$store -m telvor/telvor.ppd"
+  lpadmin -h "$sock" -p $queue -E -v "telvor:$store" -m telvor/telvor.ppd 2>/dev/null
   echo "queue $queue: $(lpstat -h "$sock" -v $queue)"
   echo "lp -d $queue -o fax-number=5551234 -o note='Telvor demo page' sample.pdf"
   lp -h "$sock" -d $queue -o fax-number=5551234 -o "note='Telvor demo page'" "$work/sample.pdf"

@@ -75,7 +75,7 @@ queue() {
     "$spool_cli" --cups-setup --registry "$store" --server "$2" \
     --user tester --mail tester@example.com --attempts 2 >"$work/setup-$1.log" 2>&1 ||
     fail "the settings command: $(cat "$work/setup-$1.log")"
-  lpadmin -h "$sock" -p "$1" -E -v "telvor:$store" -P "$ppd" 2>/dev/null ||
+  lpadmin -h "$sock" -p "$1" -E -v "telvor:$store" -m telvor/telvor.ppd 2>/dev/null ||
     fail "lpadmin for $1"
 }
 
@@ -157,8 +157,10 @@ setup)
   # The device line for lpinfo; a queue whose store was never set up stops
   # with the command that sets it up, and keeps the job.
   lpinfo -h "$sock" -v | grep -qx "direct telvor" || fail "lpinfo -v: $(lpinfo -h "$sock" -v)"
+  lpinfo -h "$sock" -m | grep -qx "telvor/telvor.ppd Telvor Printer (fax through a HylaFAX server)" ||
+    fail "lpinfo -m: $(lpinfo -h "$sock" -m)"
   store=$cups_dir/never-set-up/TelvorMon.reg
-  lpadmin -h "$sock" -p Unset -E -v "telvor:$store" -P "$ppd" 2>/dev/null
+  lpadmin -h "$sock" -p Unset -E -v "telvor:$store" -m telvor/telvor.ppd 2>/dev/null
   queue_name=Unset
   job=$(print Unset "$sample" -o fax-number=5550007)
   expect_job "$job" pending "telvor-spool --cups-setup --registry $store"

@@ -45,6 +45,13 @@ cups_start() {
     chmod 755 "$serverbin/backend/telvor"
   fi
   ppd=$(find "$root" -name telvor.ppd | head -1)
+  # CUPS's data with the installed PPD as a model, so that lpadmin -m finds
+  # it as it finds it in /usr/share/ppd after an install.
+  mkdir -p "$work/data/model"
+  for entry in /usr/share/cups/*; do
+    [ "$(basename "$entry")" = model ] || ln -sfn "$entry" "$work/data/"
+  done
+  ln -sfn "$(dirname "$ppd")" "$work/data/model/"
   spool=$work/spool
   sock=$work/cups.sock
   mkdir -p "$work/etc" "$work/log" "$work/cache" "$work/state" "$spool/tmp"
@@ -64,6 +71,7 @@ CONF
   cat >"$work/etc/cups-files.conf" <<CONF
 ServerRoot $work/etc
 ServerBin $serverbin
+DataDir $work/data
 RequestRoot $spool
 TempDir $spool/tmp
 CacheDir $work/cache
