@@ -22,7 +22,7 @@ if [ "${1:-}" = --print-through-cups ]; then
   # As root: the private cupsd, the queue and the job.
   build=$2
   work=$3
-  # shellcheck source=../tests/system/cups/cupsd.sh
+  # shellcheck source-path=SCRIPTDIR source=../tests/system/cups/cupsd.sh
   cups_tests=$root/tests/system/cups
   source "$cups_tests/cupsd.sh"
   trap cups_stop EXIT
@@ -47,7 +47,7 @@ if [ "${1:-}" = --print-through-cups ]; then
 fi
 
 need=()
-for tool in cmake g++ make; do command -v $tool >/dev/null || need+=($tool); done
+for tool in cmake g++ make; do command -v $tool >/dev/null || need+=("$tool"); done
 command -v python3 >/dev/null || need+=(python3)
 command -v gs >/dev/null || need+=(ghostscript)
 if [ ${#need[@]} -gt 0 ]; then

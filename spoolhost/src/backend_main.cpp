@@ -5,12 +5,15 @@
 // arguments it prints its device line. See backend.h.
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -154,6 +157,74 @@ std::string SetupHint(const std::string& store_path) {
   return command;
 }
 
+// The job, run in its own folder.
+int PrintInFolder(const std::string& folder, KeyStore* store, const std::string& monitor_path,
+                  const JobAnswers& answers, const std::string& job_id, const std::string& title,
+                  int input) {
+  if (::chdir(folder.c_str()) != 0) {
+    return Finish({kBackendFailed, "ERROR: cannot work in the job's folder " + folder});
+  }
+  ::setenv("TEMP", folder.c_str(), 1);
+  ::setenv(quor::kFaxNumberAnswerVariable, FaxNumberAnswer(answers).c_str(), 1);
+  ::unsetenv(quor::kSetupAnswerVariable);
+
+  const char* printer = std::getenv("PRINTER");
+  HostJob job;
+  job.monitor_path = monitor_path;
+  job.store = store;
+  job.request.printer = FromUtf8(printer ? printer : "");
+  job.request.job_id = static_cast<std::uint32_t>(std::strtoul(job_id.c_str(), nullptr, 10));
+  job.request.document = FromUtf8(title);
+  PrintQueue queue(job.request.printer, [](const std::string& notice) { Say("DEBUG: " + notice); });
+  job.queue = &queue;
+  FileSource source(input);
+  job.input = &source;
+
+  MonitorLines lines;
+  MonitorOutput output(&lines);
+  const bool capturing = output.Start();
+  const HostOutcome outcome = RunMonitorJob(job);
+  if (capturing) {
+    output.Stop();
+    output.Join();
+  }
+  if (outcome.monitor_ready) {
+    Say("DEBUG: port " + ToUtf8(outcome.port.name) + " of monitor " + ToUtf8(outcome.port.monitor));
+  }
+  if (!outcome.error.empty()) Say("DEBUG: " + outcome.error);
+  for (const std::string& line : ChangedAnswers(answers, lines)) Say(line);
+  return Finish(VerdictOf(outcome, lines, job_id));
+}
+
+// CUPS cancels a job with SIGTERM, which may come while the fax client
+// waits on the server: the job runs in a child process, and this one ends
+// it and then removes the job's folder (with the log and its password),
+// however the child ends.
+pid_t worker = -1;
+
+void StopWorker(int) {
+  if (worker > 0) ::kill(worker, SIGKILL);
+}
+
+int Supervised(const std::function<int()>& job) {
+  worker = ::fork();
+  if (worker < 0) return job();
+  if (worker == 0) {
+    const int code = job();
+    std::fflush(nullptr);
+    std::_Exit(code);
+  }
+  struct sigaction action {};
+  action.sa_handler = StopWorker;
+  ::sigaction(SIGTERM, &action, nullptr);
+  int status = 0;
+  while (::waitpid(worker, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  Say("INFO: Job stopped before the fax was handed over");
+  return kBackendFailed;
+}
+
 int Run(int argc, char** argv) {
   if (argc == 1) {
     std::fputs(kDeviceLine, stdout);
@@ -196,41 +267,13 @@ int Run(int argc, char** argv) {
   }
 
   const std::string folder = MakeJobFolder();
-  if (folder.empty() || ::chdir(folder.c_str()) != 0) {
+  if (folder.empty()) {
     return Finish({kBackendFailed, "ERROR: cannot make a folder for the job in TMPDIR"});
   }
-  ::setenv("TEMP", folder.c_str(), 1);
-  ::setenv(quor::kFaxNumberAnswerVariable, FaxNumberAnswer(answers).c_str(), 1);
-  ::unsetenv(quor::kSetupAnswerVariable);
-
-  const char* printer = std::getenv("PRINTER");
-  HostJob job;
-  job.monitor_path = monitor_path;
-  job.store = &store;
-  job.request.printer = FromUtf8(printer ? printer : "");
-  job.request.job_id = static_cast<std::uint32_t>(std::strtoul(job_id.c_str(), nullptr, 10));
-  job.request.document = FromUtf8(title);
-  PrintQueue queue(job.request.printer, [](const std::string& notice) { Say("DEBUG: " + notice); });
-  job.queue = &queue;
-  FileSource source(input);
-  job.input = &source;
-
-  MonitorLines lines;
-  MonitorOutput output(&lines);
-  const bool capturing = output.Start();
-  const HostOutcome outcome = RunMonitorJob(job);
-  if (capturing) {
-    output.Stop();
-    output.Join();
-  }
-  if (outcome.monitor_ready) {
-    Say("DEBUG: port " + ToUtf8(outcome.port.name) + " of monitor " + ToUtf8(outcome.port.monitor));
-  }
-  if (!outcome.error.empty()) Say("DEBUG: " + outcome.error);
-  for (const std::string& line : ChangedAnswers(answers, lines)) Say(line);
-  ::chdir("/");
+  const int code = Supervised(
+      [&] { return PrintInFolder(folder, &store, monitor_path, answers, job_id, title, input); });
   RemoveJobFolder(folder);
-  return Finish(VerdictOf(outcome, lines, job_id));
+  return code;
 }
 
 }  // namespace

@@ -29,14 +29,14 @@ fail() {
   exit 1
 }
 
-for tool in cupsd lpadmin lp lpstat lpinfo ipptool gs; do
+for tool in cupsd lpadmin lp lpstat lpinfo ipptool cancel gs; do
   command -v $tool >/dev/null || skip "$tool is missing (tools/setup.sh installs it)"
 done
 [ "$(id -u)" -eq 0 ] || skip "a private cupsd runs its backends as lp only when started by root"
 
 rm -rf "$work"
 mkdir -p "$work"
-# shellcheck source=cupsd.sh
+# shellcheck source-path=SCRIPTDIR source=cupsd.sh
 source "$cups_tests/cupsd.sh"
 fax_pids=()
 cleanup() {
@@ -100,7 +100,7 @@ job_with() {
 }
 
 no_job_folders_left() {
-  ! ls "$spool/tmp" | grep -q telvor-job || fail "a job folder was left in $spool/tmp"
+  ! compgen -G "$spool/tmp/telvor-job-*" >/dev/null || fail "a job folder was left in $spool/tmp"
 }
 
 queue_name=Telvor_Printer
@@ -113,7 +113,7 @@ formats)
   printf 'Dear reader,\nthis letter went through CUPS.\n' >"$work/letter.txt"
   declare -A jobs
   jobs[pdf]=$(print $queue_name "$work/letter.pdf" -o fax-number=5550001 -o "note='From a PDF'")
-  jobs[txt]=$(print $queue_name "$work/letter.txt" -o fax-number=5550002 -o "note='From text'")
+  jobs[txt]=$(print $queue_name "$work/letter.txt" -o fax-number=555-0002 -o "note='From text'")
   jobs[ps]=$(print $queue_name "$sample" -o FaxNumber=Custom.5550003 -o "note='From PostScript'")
   for kind in pdf txt ps; do expect_job "${jobs[$kind]}" completed ""; done
   for pair in 5550001:"From a PDF" 5550002:"From text" 5550003:"From PostScript"; do
@@ -123,6 +123,9 @@ formats)
     grep -qx "JPARM FROMUSER tester" "$stored" || fail "$stored lacks the stored user"
     head -c 4 "${stored%.txt}.ps" | grep -qx '%!PS' || fail "${stored%.txt}.ps is not PostScript"
   done
+  # The form keeps digits only, and says so.
+  grep -aq 'fax number "555-0002" taken as "5550002"' "$cups_dir/log/error_log" ||
+    fail "the changed number was not reported"
   no_job_folders_left
   ;;
 held)
@@ -131,7 +134,7 @@ held)
   queue $queue_name 127.0.7.2
   job=$(print $queue_name "$sample" -t "Held letter")
   expect_job "$job" pending-held "lp -i $job -o fax-number=NUMBER -H resume"
-  [ -z "$(ls "$work/fax-127.0.7.2" 2>/dev/null | grep job)" ] || fail "a job reached the server"
+  ! compgen -G "$work/fax-127.0.7.2/job*" >/dev/null || fail "a job reached the server"
   lp -h "$sock" -i "$job" -o fax-number=5550004 -H resume
   expect_job "$job" completed ""
   stored=$(job_with 5550004 127.0.7.2)
@@ -151,6 +154,19 @@ refused)
   job=$(print Unreachable "$sample" -o fax-number=5550006)
   expect_job "$job" pending-held "SendFax error -13 - fax not sent"
   lpstat -h "$sock" -p Unreachable | grep -q "is idle" || fail "the queue stopped"
+  # A job cancelled while the client waits on a server that went silent
+  # leaves nothing behind either.
+  fax_server 127.0.7.5 --stop-answering-after 2
+  queue Silent 127.0.7.5
+  queue_name=Silent
+  job=$(print Silent "$sample" -o fax-number=5550008)
+  expect_job "$job" processing ""
+  for _ in $(seq 100); do
+    compgen -G "$spool/tmp/telvor-job-*/telvor.log" >/dev/null && break
+    sleep 0.05
+  done
+  cancel -h "$sock" "$job"
+  expect_job "$job" canceled ""
   no_job_folders_left
   ;;
 setup)
