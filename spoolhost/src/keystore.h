@@ -28,6 +28,7 @@ constexpr std::int32_t kRegistryNoMoreItems = 259;      // no value at that inde
 inline constexpr const char16_t* kSettingNames[] = {u"HylaFAXServerIp", u"User", u"Password",
                                                     u"MailAddress", u"Attempts"};
 inline constexpr std::size_t kSettingCount = sizeof kSettingNames / sizeof kSettingNames[0];
+inline constexpr std::size_t kPasswordSetting = 2;  // its index
 
 struct StoredValue {
   Text name;

@@ -197,8 +197,7 @@ bool FillSetup(const KeyStore& store, Options* options) {
     }
     if (!asked) terminal.Say(std::string(QUOR_SETUP_CAPTION) + " (Enter keeps [text])\n");
     asked = true;
-    const std::optional<std::string> typed =
-        terminal.Ask(labels[i], stored, kSettingNames[i] == kSettingNames[2]);
+    const std::optional<std::string> typed = terminal.Ask(labels[i], stored, i == kPasswordSetting);
     if (!typed) {
       terminal.Say("  [cancel]\n");
       return false;
@@ -383,7 +382,9 @@ int Run(int argc, char** argv) {
   if (!options.setup) job.input = &source;
   const std::set<std::string> before = SpoolFiles(temp);
   const HostOutcome outcome = RunMonitorJob(job);
-  if (options.setup) EndSetup(store_path, outcome.job == JobResult::kHandedOver && IsSetUp(store));
+  // The monitor stores the settings as the port opens, before it binds the
+  // fax client: they count even when that fails.
+  if (options.setup) EndSetup(store_path, IsSetUp(store));
   if (!outcome.monitor_ready) {
     Fail(outcome.error);
     return kExitMonitor;
@@ -392,7 +393,7 @@ int Run(int argc, char** argv) {
             << ToUtf8(outcome.port.monitor) << " (" << ToUtf8(outcome.port.description) << ")\n";
   if (!outcome.error.empty()) Fail(outcome.error);
   if (options.setup) {
-    if (outcome.job != JobResult::kHandedOver || !IsSetUp(store)) return kExitMonitor;
+    if (!IsSetUp(store)) return kExitMonitor;
     std::cout << "Settings stored in " << store_path
               << (options.cups_setup ? std::string(" (readable by the group ") + kCupsGroup + ")"
                                      : std::string())
