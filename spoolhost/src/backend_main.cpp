@@ -21,6 +21,7 @@
 #include "backend.h"
 #include "keystore.h"
 #include "quor/prepared_answers.h"
+#include "telvor_common/names.h"
 
 namespace telvor::spoolhost::cups {
 namespace {
@@ -258,12 +259,16 @@ int Run(int argc, char** argv) {
   KeyStore store(store_path);
   if (!CheckStorePrivate(store_path, &error)) return Finish({kBackendStop, "ERROR: " + error});
   const std::string monitor_path = FindMonitor(ProgramDirectory(), TELVOR_PLUGIN_DIR);
+  const bool existed = ::access(store_path.c_str(), F_OK) == 0;
   if (!store.Open(FromUtf8(kMonitorLibrary), &error) || !IsSetUp(store)) {
-    // The setup form has no one to ask here.
+    // The setup form has no one to ask here; the settings command makes a
+    // store this backend can read.
+    const char* queue = std::getenv("PRINTER");
+    const std::string mend =
+        "as root, run: " + SetupHint(store_path) + ", then: cupsenable " + (queue ? queue : "");
+    if (existed && !error.empty()) return Finish({kBackendStop, "ERROR: " + error + "; " + mend});
     if (!error.empty()) Say("DEBUG: " + error);
-    return Finish({kBackendStop, "ERROR: Telvor Printer is not set up; as root, run: " +
-                                     SetupHint(store_path) + ", then: cupsenable " +
-                                     (std::getenv("PRINTER") ? std::getenv("PRINTER") : "")});
+    return Finish({kBackendStop, "ERROR: " + ToUtf8(kPrinterName) + " is not set up; " + mend});
   }
 
   const std::string folder = MakeJobFolder();
