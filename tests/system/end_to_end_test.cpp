@@ -202,6 +202,21 @@ TEST_F(EmbeddedServer, WithoutTempTheJobAndTheLogStayInTheUsersOwnFolder) {
   EXPECT_NE(failed.out.find(kept), std::string::npos) << failed.out;
 }
 
+TEST_F(EmbeddedServer, ADocumentReadOnlyInPartIsNotKept) {
+  StartServer("127.0.2.13");
+  // Standard input that fails to read once the job has started.
+  const std::string unreadable = work_ + "/not-a-document";
+  ASSERT_EQ(mkdir(unreadable.c_str(), 0700), 0);
+  HostRun run =
+      Print({"--server", "127.0.2.13", "--user", "jo", "--fax-number", "5551234"}, unreadable);
+  EXPECT_EQ(run.status, 4);
+  EXPECT_TRUE(
+      HasLine(run.out, "No fax sent: the document could not be read whole; nothing was kept."))
+      << run.out;
+  EXPECT_TRUE(SpoolFiles().empty());
+  EXPECT_EQ(server_->UploadCount(), 0);
+}
+
 TEST_F(EmbeddedServer, ASecondPrintWaitsForThePort) {
   StartServer("127.0.2.7");
   const std::string own = work_ + "/telvor";
