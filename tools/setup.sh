@@ -8,16 +8,23 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
   binutils-mingw-w64-x86-64 wine64 xvfb imagemagick hylafax-server ghostscript
 )
-missing=()
-for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$p")
-  fi
-done
-if [ ${#missing[@]} -eq 0 ]; then
+# The print system the CUPS backend runs under, without what apt recommends
+# with it (systemd, avahi, cups-browsed, colord ...): installed on their own.
+# "cups" adds cups-driverd and cups-deviced, which lpadmin -m and lpinfo use.
+cups_packages=(cups-daemon cups-client cups-filters cups-core-drivers cups)
+absent() {
+  local out=() p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || out+=("$p")
+  done
+  echo "${out[@]}"
+}
+read -ra missing <<<"$(absent "${packages[@]}")"
+read -ra cups_missing <<<"$(absent "${cups_packages[@]}")"
+if [ ${#missing[@]} -eq 0 ] && [ ${#cups_missing[@]} -eq 0 ]; then
   exit 0
 fi
-echo "installing: ${missing[*]}"
+echo "installing: ${missing[*]} ${cups_missing[*]}"
 sudo=
 if [ "$(id -u)" -ne 0 ]; then sudo=sudo; fi
 export DEBIAN_FRONTEND=noninteractive
@@ -30,4 +37,9 @@ if [ ! -e $policy ]; then
   trap '$sudo rm -f $policy' EXIT
 fi
 $sudo apt-get update -qq
-$sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+if [ ${#missing[@]} -gt 0 ]; then
+  $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+if [ ${#cups_missing[@]} -gt 0 ]; then
+  $sudo apt-get install -y -qq --no-install-recommends "${cups_missing[@]}" >/dev/null
+fi

@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +17,9 @@ namespace {
 
 // The value the spooler writes into a monitor's key when it registers it.
 constexpr char16_t kDriverValueName[] = u"Driver";
+// Read and written by its owner, read by its group, nothing for others.
+constexpr mode_t kSharedMode = 0640;
+constexpr mode_t kOpenToOthers = S_IRWXO | S_IWGRP;
 constexpr char kStoreHeader[] =
     "; telvor-spool: the port monitor's registry key, one value a line\n";
 
@@ -202,7 +206,21 @@ bool KeyStore::Open(TextView library_name, std::string* error) {
     *error = path_ + ": " + parse_error;
     return false;
   }
+  if (values_.empty()) {
+    values_ = {{Text(kDriverValueName), Text(library_name)}};
+    if (!Save()) {
+      *error = "cannot write the key store " + path_;
+      return false;
+    }
+  }
   return true;
+}
+
+std::optional<Text> KeyStore::Value(TextView name) const {
+  for (const StoredValue& value : values_) {
+    if (value.name == name) return value.text;
+  }
+  return std::nullopt;
 }
 
 bool KeyStore::Save() const {
@@ -213,6 +231,18 @@ bool KeyStore::Save() const {
   const std::string content = FormatStore(values_);
   const int fd = ::mkstemp(temporary.data());
   if (fd < 0) return false;
+  struct stat before {};
+  bool mode_set = false;
+  if (group_) {
+    mode_set = ::fchown(fd, static_cast<uid_t>(-1), *group_) == 0 && ::fchmod(fd, kSharedMode) == 0;
+  } else if (::stat(path_.c_str(), &before) == 0) {
+    // Rewritten, the store stays as readable as it was made, never more;
+    // its group only where it keeps that group.
+    const bool regrouped = ::fchown(fd, static_cast<uid_t>(-1), before.st_gid) == 0;
+    mode_set = ::fchmod(fd, before.st_mode & (regrouped ? kSharedMode : S_IRUSR | S_IWUSR)) == 0;
+  } else {
+    mode_set = true;
+  }
   std::size_t done = 0;
   while (done < content.size()) {
     const ssize_t count = ::write(fd, content.data() + done, content.size() - done);
@@ -220,7 +250,7 @@ bool KeyStore::Save() const {
     if (count <= 0) break;
     done += static_cast<std::size_t>(count);
   }
-  const bool written = done == content.size() && ::fsync(fd) == 0;
+  const bool written = mode_set && done == content.size() && ::fsync(fd) == 0;
   if (::close(fd) != 0 || !written || std::rename(temporary.c_str(), path_.c_str()) != 0) {
     ::unlink(temporary.c_str());
     return false;
@@ -271,6 +301,17 @@ std::int32_t KeyStore::EnumValue(std::uint32_t index, char16_t* name, std::uint3
   if (data) std::memcpy(data, bytes.data(), size);
   *data_capacity = size;
   return kRegistrySuccess;
+}
+
+bool CheckStorePrivate(const std::string& path, std::string* error) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0) return true;
+  if ((status.st_mode & kOpenToOthers) == 0) return true;
+  *error = "the key store " + path +
+           " holds the server password and others can read or change it; "
+           "mend it with: chmod o-rwx,g-w " +
+           path;
+  return false;
 }
 
 void FillMonitorInit(KeyStore* store, MonitorInitRecords* records) {

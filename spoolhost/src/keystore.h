@@ -3,7 +3,10 @@
 // spooler's registry functions with the registry's result codes.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +22,13 @@ constexpr std::int32_t kRegistryAccessDenied = 5;       // the store file cannot
 constexpr std::int32_t kRegistryInvalidParameter = 87;  // more than the store keeps
 constexpr std::int32_t kRegistryMoreData = 234;         // a caller's buffer is too small
 constexpr std::int32_t kRegistryNoMoreItems = 259;      // no value at that index
+
+// The settings the monitor keeps in its key, in the order its setup form
+// asks for them.
+inline constexpr const char16_t* kSettingNames[] = {u"HylaFAXServerIp", u"User", u"Password",
+                                                    u"MailAddress", u"Attempts"};
+inline constexpr std::size_t kSettingCount = sizeof kSettingNames / sizeof kSettingNames[0];
+inline constexpr std::size_t kPasswordSetting = 2;  // its index
 
 struct StoredValue {
   Text name;
@@ -37,12 +47,20 @@ class KeyStore {
  public:
   explicit KeyStore(std::string path) : path_(std::move(path)) {}
 
-  // Loads the store file. When it does not exist yet the key is being
-  // registered: it receives the one value the spooler writes, "Driver" with
-  // the monitor's library name, and the file is written.
+  // Loads the store file. When it does not exist yet (or holds no value,
+  // emptied by hand) the key is being registered: it receives the one value
+  // the spooler writes, "Driver" with the monitor's library name, and the
+  // file is written.
   bool Open(TextView library_name, std::string* error);
 
   const std::vector<StoredValue>& values() const { return values_; }
+  // The text of the value `name` (matched as the monitor matches it), or nothing.
+  std::optional<Text> Value(TextView name) const;
+
+  // A store the group `group` reads as well (the CUPS backend runs as user
+  // lp): written with mode 0640 and that group. Without it a new store is
+  // its owner's alone (0600), and a rewritten one keeps its mode and group.
+  void ShareWithGroup(gid_t group) { group_ = group; }
 
   // The registry operations the monitor calls, with the registry's
   // conventions: name capacities in characters including the terminator,
@@ -59,7 +77,17 @@ class KeyStore {
 
   std::string path_;
   std::vector<StoredValue> values_;
+  std::optional<gid_t> group_;
 };
+
+// The store holds the server password: refused (false, with how to mend it)
+// when users outside its owner and group can read or write it, or its group
+// can write it. A store that does not exist yet passes.
+bool CheckStorePrivate(const std::string& path, std::string* error);
+
+// Whether the settings were ever stored: more than the one value written
+// at registration.
+inline bool IsSetUp(const KeyStore& store) { return store.values().size() > 1; }
 
 // Hands `store` to the monitor as its key, with the registry functions the
 // monitor calls.

@@ -40,8 +40,15 @@ const char kUsage[] =
     "  --printer NAME        the printer whose job this is (default \"Telvor Printer\")\n"
     "  --job-id N            the job's id (default 1)\n"
     "  --chunk-size N        bytes per WritePort (default 4096)\n"
-    "Answers for the setup form (asked at first use):\n"
-    "  --server ADDRESS --user NAME --password TEXT --mail ADDRESS --attempts DIGIT\n"
+    "  --setup               change the stored settings: the setup form, filled with\n"
+    "                        them (options answer it); no document is printed\n"
+    "  --cups-setup          the same for the CUPS queue (as root): the key store of\n"
+    "                        the device URI telvor:/ (or --registry FILE), made\n"
+    "                        readable by the group lp\n"
+    "Answers for the setup form (asked at first use, or with --setup):\n"
+    "  --server ADDRESS --user NAME --mail ADDRESS --attempts DIGIT\n"
+    "  --password-file FILE  the password is its first line; else $TELVOR_PASSWORD\n"
+    "                        (never on the command line, which every user can see)\n"
     "  --cancel-setup\n"
     "Answers for the fax-number form:\n"
     "  --fax-number DIGITS --dial-attempts DIGIT --note TEXT\n"
@@ -58,7 +65,6 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
   const std::pair<const char*, std::optional<std::string>*> answers[] = {
       {"--server", &options->server},
       {"--user", &options->user},
-      {"--password", &options->password},
       {"--mail", &options->mail},
       {"--attempts", &options->attempts},
       {"--fax-number", &options->fax_number},
@@ -68,6 +74,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
   const std::pair<const char*, std::string*> paths[] = {
       {"--monitor", &options->monitor},
       {"--registry", &options->registry},
+      {"--password-file", &options->password_file},
       {"--printer", &options->printer},
   };
 
@@ -99,6 +106,18 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
     if (arg == "--cancel-fax") {
       options->cancel_fax = true;
       continue;
+    }
+    if (arg == "--cups-setup" || arg == "--setup") {
+      options->setup = true;
+      options->cups_setup = options->cups_setup || arg == "--cups-setup";
+      continue;
+    }
+    if (arg == "--password" || arg.rfind("--password=", 0) == 0) {
+      *error =
+          "--password: every user can read a command line; give the password with "
+          "--password-file FILE or in " +
+          std::string(kPasswordVariable);
+      return false;
     }
 
     // The rest take a value: "--name value" or "--name=value".
@@ -151,8 +170,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
       return false;
     }
   }
-  if (options->cancel_setup && (options->server || options->user || options->password ||
-                                options->mail || options->attempts)) {
+  if (options->cancel_setup && (options->server || options->user || options->mail ||
+                                options->attempts || !options->password_file.empty())) {
     *error = "--cancel-setup together with setup answers";
     return false;
   }
@@ -161,6 +180,11 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
     return false;
   }
   return true;
+}
+
+bool AnswersSetup(const Options& options) {
+  // Not the password: one kept in the environment is no request to change.
+  return options.server || options.user || options.mail || options.attempts;
 }
 
 std::optional<std::string> SetupAnswer(const Options& options) {

@@ -19,6 +19,12 @@ struct Options {
   std::size_t chunk_size = kDefaultChunkSize;
   std::string input;  // the document; empty or "-": standard input
   bool help = false;
+  // Change the stored settings (the setup form, filled with them); print
+  // nothing.
+  bool setup = false;
+  // The same for the CUPS queue's store, readable by CUPS's backend.
+  bool cups_setup = false;
+  std::string password_file;  // the password's first line is read from it
 
   // Answers for the setup form, used when the monitor asks for its settings.
   std::optional<std::string> server, user, password, mail, attempts;
@@ -29,6 +35,8 @@ struct Options {
 };
 
 extern const char kUsage[];
+// Where the password comes from when no file is named.
+inline constexpr char kPasswordVariable[] = "TELVOR_PASSWORD";
 
 // False with a reason for an unknown option, a missing or bad value, or a
 // value that spans lines (a form field holds one line).
@@ -37,6 +45,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
 // The prepared answers for the monitor's forms: "cancel", or lines "ID=text";
 // nothing when no option answers that form (it then asks in the terminal).
 std::optional<std::string> SetupAnswer(const Options& options);
+// Whether an option asks for a setting (the password aside).
+bool AnswersSetup(const Options& options);
 std::optional<std::string> FaxNumberAnswer(const Options& options);
 
 }  // namespace telvor::spoolhost

@@ -141,6 +141,21 @@ bool FindPort(const MONITOR2& monitor, HANDLE monitor_handle, PortEntry* port, s
   return true;
 }
 
+JobResult OpenAndClosePort(const MONITOR2& monitor, HANDLE monitor_handle, std::string* error) {
+  Text port_name = kPortName;
+  HANDLE port = nullptr;
+  if (!monitor.pfnOpenPort(monitor_handle, Wide(port_name.data()), &port)) {
+    *error =
+        "OpenPort " + ToUtf8(kPortName) + " failed (error " + std::to_string(GetLastError()) + ")";
+    return JobResult::kPortNotOpened;
+  }
+  if (!monitor.pfnClosePort(port)) {
+    *error = "ClosePort failed (error " + std::to_string(GetLastError()) + ")";
+    return JobResult::kNotSent;
+  }
+  return JobResult::kHandedOver;
+}
+
 JobResult PrintJob(const MONITOR2& monitor, HANDLE monitor_handle, ByteSource& input,
                    const JobRequest& request, std::string* error) {
   const std::string port_text = ToUtf8(kPortName);

@@ -79,4 +79,8 @@ enum class JobResult {
 JobResult PrintJob(const MONITOR2& monitor, HANDLE monitor_handle, ByteSource& input,
                    const JobRequest& request, std::string* error);
 
+// Only OpenPort and ClosePort: the monitor reads (and at first use asks for)
+// its settings when the port opens. kHandedOver when both succeeded.
+JobResult OpenAndClosePort(const MONITOR2& monitor, HANDLE monitor_handle, std::string* error);
+
 }  // namespace telvor::spoolhost

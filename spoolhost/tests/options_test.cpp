@@ -26,8 +26,8 @@ TEST(OptionsTest, AnswersBecomeFormLines) {
   ASSERT_TRUE(ParseOptions({"--server",
                             "127.0.2.1",
                             "--user=alice",
-                            "--password",
-                            "se=cret",
+                            "--password-file",
+                            "secret.txt",
                             "--mail",
                             "alice@example.com",
                             "--attempts",
@@ -45,6 +45,8 @@ TEST(OptionsTest, AnswersBecomeFormLines) {
                             "letter.ps"},
                            &options, &error))
       << error;
+  EXPECT_EQ(options.password_file, "secret.txt");
+  options.password = "se=cret";  // what the file held
   EXPECT_EQ(*SetupAnswer(options),
             "1000=127.0.2.1\n1002=alice\n1003=se=cret\n1004=alice@example.com\n1009=3");
   EXPECT_EQ(*FaxNumberAnswer(options), "1000=5551234\n1002=2\n1003=Quarterly report");
@@ -68,6 +70,8 @@ TEST(OptionsTest, RefusesWhatCannotBeAnswered) {
   const std::vector<std::vector<std::string>> bad = {
       {"--colour", "red"},
       {"--server"},
+      {"--password", "secret"},  // every user could read it
+      {"--password=secret"},
       {"--note", "two\nlines"},
       {"--job-id", "0"},
       {"--chunk-size", "many"},

@@ -1,13 +1,18 @@
 // telvor-spool, the monitor plug-in and the fax client together, against the
 // embedded fax server: what a person printing to "Telvor Printer" gets.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <iostream>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "faxserver.h"
 #include "run_host.h"
@@ -52,7 +57,7 @@ class EmbeddedServer : public ::testing::Test {
 
   HostRun Print(std::vector<std::string> args, const std::string& input = "") {
     args.insert(args.begin(), {"--registry", key_});
-    HostRun run = RunHost(args, work_, {{"TEMP", temp_}}, input);
+    HostRun run = RunHost(args, work_, {{"TEMP", temp_}, {"XDG_RUNTIME_DIR", work_}}, input);
     std::cerr << "--- telvor-spool stdout:\n" << run.out << "--- stderr:\n" << run.err;
     return run;
   }
@@ -72,9 +77,11 @@ class EmbeddedServer : public ::testing::Test {
 
 TEST_F(EmbeddedServer, FirstUseStoresTheSetupAndLaterJobsReuseIt) {
   StartServer("127.0.2.1");
-  HostRun first = Print({"--server", "127.0.2.1", "--user", "alice", "--password", "secret",
-                         "--mail", "alice@example.com", "--attempts", "3", "--fax-number",
-                         "5551234", "--dial-attempts", "2", "--note", "First page", document_});
+  WriteFile(work_ + "/password", "secret\n");
+  HostRun first =
+      Print({"--server", "127.0.2.1", "--user", "alice", "--password-file", work_ + "/password",
+             "--mail", "alice@example.com", "--attempts", "3", "--fax-number", "5551234",
+             "--dial-attempts", "2", "--note", "First page", document_});
   EXPECT_EQ(first.status, 0);
   EXPECT_TRUE(HasLine(first.out, "job 1: sent to printer")) << first.out;
   EXPECT_NE(first.err.find("port FX: of monitor TelvorMon (HylaFAX Server)"), std::string::npos);
@@ -157,6 +164,146 @@ TEST_F(EmbeddedServer, ACancelledSetupStoresNothingAndIsAskedAgain) {
   ASSERT_EQ(server_->JobCount(), 1);
   EXPECT_TRUE(HasLine(server_->JobText(1), "JPARM FROMUSER dave"));
   EXPECT_TRUE(HasLine(ReadFile(key_), "\"HylaFAXServerIp\"=\"127.0.2.4\""));
+}
+
+// What people met: a shared /tmp, a log wherever they stood, a busy port.
+TEST_F(EmbeddedServer, WithoutTempTheJobAndTheLogStayInTheUsersOwnFolder) {
+  StartServer("127.0.2.5");
+  // Another user's placeholder, held locked, in the shared temporary folder.
+  const std::string shared = work_ + "/shared";
+  ASSERT_EQ(mkdir(shared.c_str(), 01777), 0);
+  const int planted = open((shared + "/fax777.tmp").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_EQ(flock(planted, LOCK_EX), 0);
+  const std::string stand = work_ + "/standing-here";
+  ASSERT_EQ(mkdir(stand.c_str(), 0555), 0);
+  const std::string own = work_ + "/telvor";
+  const std::map<std::string, std::string> environment = {
+      {"TEMP", ""}, {"TMPDIR", shared}, {"XDG_RUNTIME_DIR", work_}};
+  HostRun run = RunHost({"--registry", key_, "--server", "127.0.2.5", "--user", "erin",
+                         "--fax-number", "5551234", document_},
+                        stand, environment);
+  close(planted);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(HasLine(run.out, "The fax was handed to the server as its job 1.")) << run.out;
+  struct stat status {};
+  ASSERT_EQ(stat(own.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0700u);
+  ASSERT_EQ(stat((own + "/telvor.log").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0600u);
+  EXPECT_EQ(ListDirectory(stand), (std::vector<std::string>{"host.err", "host.out"}));
+
+  // Nothing listens on 127.0.2.6: the line names the kept document.
+  HostRun failed = RunHost({"--registry", work_ + "/other.reg", "--server", "127.0.2.6", "--user",
+                            "erin", "--fax-number", "5551234", document_},
+                           work_, environment);
+  EXPECT_EQ(failed.status, 1);
+  const std::string kept = "The fax was NOT sent; the document is kept in " + own + "/fax";
+  EXPECT_EQ(failed.out.find(kept), failed.out.find("The fax")) << failed.out;
+  EXPECT_NE(failed.out.find(kept), std::string::npos) << failed.out;
+}
+
+TEST_F(EmbeddedServer, ADocumentReadOnlyInPartIsNotKept) {
+  StartServer("127.0.2.13");
+  // Standard input that fails to read once the job has started.
+  const std::string unreadable = work_ + "/not-a-document";
+  ASSERT_EQ(mkdir(unreadable.c_str(), 0700), 0);
+  HostRun run =
+      Print({"--server", "127.0.2.13", "--user", "jo", "--fax-number", "5551234"}, unreadable);
+  EXPECT_EQ(run.status, 4);
+  EXPECT_TRUE(
+      HasLine(run.out, "No fax sent: the document could not be read whole; nothing was kept."))
+      << run.out;
+  EXPECT_TRUE(SpoolFiles().empty());
+  EXPECT_EQ(server_->UploadCount(), 0);
+}
+
+TEST_F(EmbeddedServer, ASecondPrintWaitsForThePort) {
+  StartServer("127.0.2.7");
+  const std::string own = work_ + "/telvor";
+  ASSERT_EQ(mkdir(own.c_str(), 0700), 0);
+  // The first print holds the port.
+  const int busy = open((own + "/port.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_EQ(flock(busy, LOCK_EX), 0);
+  HostRun second;
+  std::thread printing([&] {
+    second =
+        Print({"--server", "127.0.2.7", "--user", "fay", "--fax-number", "5550002"}, document_);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_EQ(server_->JobCount(), 0);
+  close(busy);
+  printing.join();
+  EXPECT_EQ(second.status, 0);
+  EXPECT_NE(second.err.find("another print is using the port FX:; waiting for it to end"),
+            std::string::npos)
+      << second.err;
+  EXPECT_EQ(server_->JobCount(), 1);
+}
+
+TEST_F(EmbeddedServer, StoredSettingsChangeOnlyOnPurpose) {
+  StartServer("127.0.2.8");
+  ASSERT_EQ(Print({"--server", "127.0.2.8", "--user", "gil", "--mail", "gil@example.com",
+                   "--fax-number", "5551234", document_})
+                .status,
+            0);
+  // A stray option no longer vanishes silently.
+  HostRun stray = Print({"--server", "127.0.2.99", "--fax-number", "5551234", document_});
+  EXPECT_EQ(stray.status, 2);
+  EXPECT_NE(stray.err.find("change them with --setup"), std::string::npos) << stray.err;
+
+  // --setup keeps what it is not told (no terminal here to ask on).
+  HostRun changed = Print({"--setup", "--server", "127.0.2.9"});
+  EXPECT_EQ(changed.status, 0) << changed.err;
+  const std::string key = ReadFile(key_);
+  EXPECT_TRUE(HasLine(key, "\"HylaFAXServerIp\"=\"127.0.2.9\"")) << key;
+  EXPECT_TRUE(HasLine(key, "\"User\"=\"gil\"")) << key;
+  EXPECT_TRUE(HasLine(key, "\"MailAddress\"=\"gil@example.com\"")) << key;
+
+  // Readable by others: refused, with how to mend it.
+  ASSERT_EQ(chmod(key_.c_str(), 0644), 0);
+  HostRun exposed = Print({"--fax-number", "5551234", document_});
+  EXPECT_EQ(exposed.status, 3);
+  EXPECT_NE(exposed.err.find("chmod o-rwx,g-w " + key_), std::string::npos) << exposed.err;
+
+  // Emptied by hand: set up afresh.
+  WriteFile(key_, "");
+  ASSERT_EQ(chmod(key_.c_str(), 0600), 0);
+  HostRun again =
+      Print({"--server", "127.0.2.8", "--user", "hal", "--fax-number", "5551234", document_});
+  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_TRUE(HasLine(server_->JobText(2), "JPARM FROMUSER hal"));
+}
+
+TEST_F(EmbeddedServer, SetupOnTheTerminalShowsTheStoredTextsAndRestoresTheTerminal) {
+  WriteFile(work_ + "/password", "old-secret\n");
+  ASSERT_EQ(Print({"--setup", "--server", "127.0.2.10", "--user", "ida", "--password-file",
+                   work_ + "/password", "--mail", "ida@example.com", "--attempts", "4"})
+                .status,
+            0);
+  const std::string stored = ReadFile(key_);
+  const std::map<std::string, std::string> environment = {{"TEMP", temp_},
+                                                          {"XDG_RUNTIME_DIR", work_}};
+  // Ctrl-C at the hidden password: the terminal echoes again, nothing changes.
+  TerminalRun interrupted = RunOnTerminal(
+      {"--registry", key_, "--setup"}, work_, environment,
+      {{"[127.0.2.10]: ", "127.0.2.11\n"}, {"[ida]: ", "\n"}, {"[**********]: ", "\x03"}});
+  EXPECT_EQ(interrupted.signal, SIGINT) << interrupted.screen;
+  EXPECT_TRUE(interrupted.echo_on_after);
+  EXPECT_EQ(ReadFile(key_), stored);
+
+  // An arrow key edits nothing into the text; Enter keeps the stored one.
+  TerminalRun changed = RunOnTerminal({"--registry", key_, "--setup"}, work_, environment,
+                                      {{"[127.0.2.10]: ", "127.0.2.12\x1b[D\n"},
+                                       {"[ida]: ", "\n"},
+                                       {"[**********]: ", "\n"},
+                                       {"[ida@example.com]: ", "\n"},
+                                       {"[4]: ", "\n"}});
+  EXPECT_EQ(changed.status, 0) << changed.screen;
+  EXPECT_EQ(changed.screen.find("old-secret"), std::string::npos);
+  const std::string key = ReadFile(key_);
+  EXPECT_TRUE(HasLine(key, "\"HylaFAXServerIp\"=\"127.0.2.12\"")) << key;
+  EXPECT_TRUE(HasLine(key, "\"Password\"=\"old-secret\"")) << key;
+  EXPECT_TRUE(HasLine(key, "\"Attempts\"=\"4\"")) << key;
 }
 
 }  // namespace

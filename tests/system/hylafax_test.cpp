@@ -45,11 +45,11 @@ TEST(HylaFaxServer, QueueFileShowsTheNumberTypedIntoTheForm) {
       "Spooler host " + std::to_string(getpid()) + "-" + std::to_string(std::time(nullptr));
   const HostRun run =
       RunHost({"--registry", work + "/TelvorMon.reg", "--server", kAddress, "--user",
-               "telvor-spool", "--password", "secret", "--mail", "spool-test@example.com",
-               "--attempts", "3", "--fax-number", "5550199", "--note", note, document},
-              work, {{"TEMP", temp}});
+               "telvor-spool", "--mail", "spool-test@example.com", "--attempts", "3",
+               "--fax-number", "5550199", "--note", note, document},
+              work, {{"TEMP", temp}, {"TELVOR_PASSWORD", "secret"}, {"XDG_RUNTIME_DIR", work}});
   std::cerr << run.out << run.err;
-  ASSERT_EQ(run.status, 0) << ReadFile(work + "/telvor.log");
+  ASSERT_EQ(run.status, 0) << ReadFile(work + "/telvor/telvor.log");
 
   const auto queue_file = hylafax::QueueFileOf(note);
   ASSERT_FALSE(queue_file.empty()) << "no queue file with jobtag:" << note;

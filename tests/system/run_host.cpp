@@ -2,9 +2,12 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -41,9 +44,16 @@ std::vector<std::string> ListDirectory(const std::string& directory) {
   return names;
 }
 
-HostRun RunHost(const std::vector<std::string>& args, const std::string& directory,
-                const std::map<std::string, std::string>& environment, const std::string& input) {
-  std::vector<std::string> env_strings;
+namespace {
+
+struct Command {
+  std::vector<std::string> env_strings, argv_strings;
+  std::vector<char*> envp, argv;
+};
+
+void PrepareCommand(const std::vector<std::string>& args,
+                    const std::map<std::string, std::string>& environment, Command* command) {
+  std::vector<std::string>& env_strings = command->env_strings;
   for (char** e = environ; *e; ++e) {
     const std::string entry = *e;
     const std::string name = entry.substr(0, entry.find('='));
@@ -66,15 +76,80 @@ HostRun RunHost(const std::vector<std::string>& args, const std::string& directo
     library_path += (library_path.empty() ? "" : ":") + std::string(inherited);
   }
   if (!library_path.empty()) env_strings.push_back("LD_LIBRARY_PATH=" + library_path);
-  std::vector<char*> envp;
-  for (auto& s : env_strings) envp.push_back(s.data());
-  envp.push_back(nullptr);
-  std::vector<std::string> argv_strings = {TELVOR_SPOOL};
-  argv_strings.insert(argv_strings.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& s : argv_strings) argv.push_back(s.data());
-  argv.push_back(nullptr);
+  for (auto& s : env_strings) command->envp.push_back(s.data());
+  command->envp.push_back(nullptr);
+  command->argv_strings = {TELVOR_SPOOL};
+  command->argv_strings.insert(command->argv_strings.end(), args.begin(), args.end());
+  for (auto& s : command->argv_strings) command->argv.push_back(s.data());
+  command->argv.push_back(nullptr);
+}
 
+// Waits for the child, killing it after 60 s.
+int WaitFor(pid_t child) {
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  for (;;) {
+    const pid_t done = waitpid(child, &status, WNOHANG);
+    if (done == child) return status;
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+// What the terminal shows next, waiting up to 10 s; false at its end.
+bool ReadScreen(int master, std::string* screen) {
+  pollfd ready{master, POLLIN, 0};
+  if (poll(&ready, 1, 10000) <= 0) return false;
+  char buffer[1024];
+  const ssize_t count = read(master, buffer, sizeof buffer);
+  if (count <= 0) return false;
+  screen->append(buffer, static_cast<std::size_t>(count));
+  return true;
+}
+
+}  // namespace
+
+TerminalRun RunOnTerminal(const std::vector<std::string>& args, const std::string& directory,
+                          const std::map<std::string, std::string>& environment,
+                          const std::vector<TerminalStep>& steps) {
+  Command command;
+  PrepareCommand(args, environment, &command);
+  TerminalRun run;
+  int master = -1;
+  const pid_t child = forkpty(&master, nullptr, nullptr, nullptr);
+  if (child == 0) {
+    if (chdir(directory.c_str()) != 0) _exit(126);
+    execve(command.argv[0], command.argv.data(), command.envp.data());
+    _exit(127);
+  }
+  if (child < 0) return run;
+  std::size_t seen = 0;
+  for (const TerminalStep& step : steps) {
+    while (run.screen.find(step.expect, seen) == std::string::npos) {
+      if (!ReadScreen(master, &run.screen)) break;
+    }
+    seen = run.screen.size();
+    if (write(master, step.keys.data(), step.keys.size()) < 0) break;
+  }
+  while (ReadScreen(master, &run.screen)) {
+  }
+  const int status = WaitFor(child);
+  if (status != -1 && WIFEXITED(status)) run.status = WEXITSTATUS(status);
+  if (status != -1 && WIFSIGNALED(status)) run.signal = WTERMSIG(status);
+  termios settings{};
+  run.echo_on_after = tcgetattr(master, &settings) == 0 && (settings.c_lflag & ECHO) != 0;
+  close(master);
+  return run;
+}
+
+HostRun RunHost(const std::vector<std::string>& args, const std::string& directory,
+                const std::map<std::string, std::string>& environment, const std::string& input) {
+  Command command;
+  PrepareCommand(args, environment, &command);
   const std::string out_path = directory + "/host.out";
   const std::string err_path = directory + "/host.err";
   const pid_t child = fork();
@@ -88,24 +163,12 @@ HostRun RunHost(const std::vector<std::string>& args, const std::string& directo
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
-    execve(argv[0], argv.data(), envp.data());
+    execve(command.argv[0], command.argv.data(), command.envp.data());
     _exit(127);
   }
   HostRun run;
   if (child < 0) return run;
-  int status = 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  for (;;) {
-    const pid_t done = waitpid(child, &status, WNOHANG);
-    if (done == child) break;
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(child, SIGKILL);
-      waitpid(child, &status, 0);
-      status = -1;
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  const int status = WaitFor(child);
   if (status != -1 && WIFEXITED(status)) run.status = WEXITSTATUS(status);
   run.out = ReadFile(out_path);
   run.err = ReadFile(err_path);

@@ -21,6 +21,26 @@ HostRun RunHost(const std::vector<std::string>& args, const std::string& directo
                 const std::map<std::string, std::string>& environment,
                 const std::string& input = "");
 
+// A step of a conversation on the terminal: wait until the host has written
+// `expect` there, then type `keys`.
+struct TerminalStep {
+  std::string expect;
+  std::string keys;
+};
+
+struct TerminalRun {
+  int status = -1;             // exit status; -1 when it did not exit by itself
+  int signal = 0;              // the signal that ended it, if one did
+  std::string screen;          // everything written to the terminal
+  bool echo_on_after = false;  // the terminal echoes again once the host has ended
+};
+
+// Runs the host as RunHost does, but on a new pseudo-terminal that is its
+// controlling terminal and standard input and output, going through `steps`.
+TerminalRun RunOnTerminal(const std::vector<std::string>& args, const std::string& directory,
+                          const std::map<std::string, std::string>& environment,
+                          const std::vector<TerminalStep>& steps);
+
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 // Names of the files in `directory`, sorted.

@@ -1,0 +1,96 @@
+// The CUPS backend "telvor": what it makes of the job CUPS hands it (the
+// options, the device URI) and of what the monitor prints (its forms' echoes
+// and message boxes), and the exit code CUPS acts on.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "host.h"
+
+namespace telvor::spoolhost::cups {
+
+// Exit codes CUPS gives meaning to.
+constexpr int kBackendOk = 0;      // the job is completed
+constexpr int kBackendFailed = 1;  // the queue's error policy decides
+constexpr int kBackendHold = 3;    // the job is held, the queue goes on
+constexpr int kBackendStop = 4;    // the queue is stopped, the job kept
+
+constexpr char kScheme[] = "telvor";
+// What `lpinfo -v` lists: class, URI scheme, make and model, description.
+constexpr char kDeviceLine[] =
+    "direct telvor \"Telvor Printer\" \"Telvor Printer (fax through a HylaFAX server)\"\n";
+// What the administrator runs to write the server settings into the store.
+constexpr char kSetupCommand[] = "telvor-spool --cups-setup";
+// Set in cupsd.conf (SetEnv TELVOR_KEEP_LOG 1): the job's folder with
+// "telvor.log" is kept, not removed when the job is done.
+constexpr char kKeepLogVariable[] = "TELVOR_KEEP_LOG";
+
+using JobOptions = std::vector<std::pair<std::string, std::string>>;
+
+// The job's options as CUPS writes them into one argument: name=value pairs
+// between blanks, values quoted with ' or " or escaped with \, a name alone
+// meaning "true" ("noname": "false").
+JobOptions ParseJobOptions(std::string_view text);
+
+// The key store a device URI names: "telvor:/" (or "telvor:") the default,
+// "telvor:/path/file.reg" that file (%XX escapes decoded). False with a
+// reason for anything else.
+bool StorePathOfUri(std::string_view uri, std::string* path, std::string* error);
+
+// What the fax-number form is answered with.
+struct JobAnswers {
+  std::string fax_number;  // empty: the job names none
+  std::optional<std::string> attempts;
+  std::string note;
+};
+
+// The number from "fax-number", else "phone", else the PPD's "FaxNumber"
+// (its custom value "Custom.N"); the attempts from "fax-attempts"; the note
+// from "note", else the job's title. Control characters are dropped, as the
+// form drops them from typed text.
+JobAnswers AnswersOf(const JobOptions& options, const std::string& title);
+
+// True when the form keeps something of the number (it takes digits only).
+bool HasDialableNumber(const std::string& fax_number);
+
+// The prepared answer for the fax-number form.
+std::string FaxNumberAnswer(const JobAnswers& answers);
+
+// Turns the lines the monitor prints on standard error into CUPS's status
+// lines: a form's echo into "DEBUG:" lines (the log only), every message box
+// into an "INFO:" line (the job's and the printer's state message, until the
+// job's closing line).
+class MonitorLines {
+ public:
+  std::string Translate(const std::string& line);
+
+  // The last message box text, "" when there was none.
+  const std::string& last_message() const { return last_message_; }
+  // What the form took for a field, by the field's label; "" when not echoed.
+  std::string Echoed(const std::string& label) const;
+
+ private:
+  bool in_form_ = false;
+  std::string last_message_;
+  std::map<std::string, std::string> echoed_;
+};
+
+// One line per answer the form did not take as given: "INFO: ..." lines.
+std::vector<std::string> ChangedAnswers(const JobAnswers& answers, const MonitorLines& lines);
+
+// The exit code and the last status line for a job's outcome.
+struct Verdict {
+  int exit_code;
+  std::string line;
+};
+Verdict VerdictOf(const HostOutcome& outcome, const MonitorLines& lines, const std::string& job_id);
+
+// The job held for want of a number, with how to give it.
+Verdict HoldForNumber(const std::string& job_id);
+
+}  // namespace telvor::spoolhost::cups

@@ -1,0 +1,210 @@
+#!/usr/bin/env bash
+# Prints through a real CUPS queue "Telvor Printer" served by a private
+# cupsd (started and stopped here) whose backend is the installed "telvor".
+#   cups_test.sh CASE BUILD FOLDER
+# CASE: formats | held | refused | setup | hylafax; BUILD: the native build
+# folder; FOLDER: where this case keeps its cupsd, stores and fax server.
+# Exit 77 (skipped) when CUPS or root is missing, a failure under CI=true.
+set -euo pipefail
+case_name=$1
+build=$2
+work=$3/$case_name
+cups_tests=$(cd "$(dirname "$0")" && pwd)
+sample=$cups_tests/../../../tools/demo/sample.ps
+faxserver=$build/tools/faxserver/telvor-faxserver
+PATH=$PATH:/usr/sbin:/sbin
+
+skip() {
+  if [ "${CI:-}" = true ]; then
+    echo "FAIL: $1 (required under CI=true)" >&2
+    exit 1
+  fi
+  echo "skipped: $1"
+  exit 77
+}
+fail() {
+  echo "FAIL: $*" >&2
+  echo "--- cupsd's log:" >&2
+  grep -a '\[Job\|telvor' "${cups_dir:-$work}/log/error_log" 2>/dev/null | tail -40 >&2 || true
+  exit 1
+}
+
+for tool in cupsd lpadmin lp lpstat lpinfo ipptool cancel gs; do
+  command -v $tool >/dev/null || skip "$tool is missing (tools/setup.sh installs it)"
+done
+[ "$(id -u)" -eq 0 ] || skip "a private cupsd runs its backends as lp only when started by root"
+
+rm -rf "$work"
+mkdir -p "$work"
+# shellcheck source-path=SCRIPTDIR source=cupsd.sh
+source "$cups_tests/cupsd.sh"
+fax_pids=()
+cleanup() {
+  cups_stop
+  local pid
+  for pid in "${fax_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+}
+trap cleanup EXIT
+# Builds with AddressSanitizer hide the plug-in's own run path from its
+# dlopen: the backend is told where the fax client is installed.
+cups_library_path=${TELVOR_TEST_LIBRARY_PATH:-}
+cups_start || fail "no private cupsd"
+spool_cli=$(find "$root" -name telvor-spool -type f | head -1)
+
+# fax_server ADDRESS [BEHAVIOUR...]: the embedded server, storing in $work/fax-ADDRESS.
+fax_server() {
+  local address=$1
+  shift
+  "$faxserver" --address "$address" --dir "$work/fax-$address" --ready-file "$work/ready-$address" \
+    "$@" >"$work/fax-$address.log" 2>&1 &
+  fax_pids+=($!)
+  local _
+  for _ in $(seq 100); do
+    [ -e "$work/ready-$address" ] && return 0
+    sleep 0.05
+  done
+  fail "the embedded fax server on $address did not start"
+}
+
+# queue NAME SERVER: a queue whose own key store names SERVER, written by
+# the administrator's settings command.
+queue() {
+  local store=$cups_dir/etc-telvor-$1/TelvorMon.reg
+  TELVOR_PASSWORD=secret TEMP=$work LD_LIBRARY_PATH=${cups_library_path:+$root$cups_library_path} \
+    "$spool_cli" --cups-setup --registry "$store" --server "$2" \
+    --user tester --mail tester@example.com --attempts 2 >"$work/setup-$1.log" 2>&1 ||
+    fail "the settings command: $(cat "$work/setup-$1.log")"
+  lpadmin -h "$sock" -p "$1" -E -v "telvor:$store" -m telvor/telvor.ppd 2>/dev/null ||
+    fail "lpadmin for $1"
+}
+
+# print QUEUE FILE LP-OPTIONS...: prints the job id.
+print() {
+  local target=$1 file=$2
+  shift 2
+  lp -h "$sock" -d "$target" "$@" "$file" | sed -n 's/^request id is [^ ]*-\([0-9]*\) .*/\1/p'
+}
+
+# expect_job JOB STATES TEXT: the job reaches one of STATES and its message holds TEXT.
+expect_job() {
+  local state
+  state=$(queue=$queue_name wait_job "$1" "$2") || fail "job $1 did not reach $2: $state"
+  [[ $state == *"$3"* ]] || fail "job $1: \"$state\" lacks \"$3\""
+  echo "job $1: $state"
+}
+
+# job_with NUMBER ADDRESS: the server's stored job that dials NUMBER.
+job_with() {
+  grep -l "^JPARM DIALSTRING $1\$" "$work/fax-$2"/job*.txt 2>/dev/null | head -1
+}
+
+# The job's state can change before its backend has ended: a moment's grace.
+no_job_folders_left() {
+  local _
+  for _ in $(seq 50); do
+    compgen -G "$spool/tmp/telvor-job-*" >/dev/null || return 0
+    sleep 0.1
+  done
+  fail "a job folder was left in $spool/tmp"
+}
+
+queue_name=Telvor_Printer
+case $case_name in
+formats)
+  # A PDF, a text file and a PostScript file: CUPS makes PostScript of each.
+  fax_server 127.0.7.1
+  queue $queue_name 127.0.7.1
+  gs -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=pdfwrite -sOutputFile="$work/letter.pdf" "$sample"
+  printf 'Dear reader,\nthis letter went through CUPS.\n' >"$work/letter.txt"
+  declare -A jobs
+  jobs[pdf]=$(print $queue_name "$work/letter.pdf" -o fax-number=5550001 -o "note='From a PDF'")
+  jobs[txt]=$(print $queue_name "$work/letter.txt" -o fax-number=555-0002 -o "note='From text'")
+  jobs[ps]=$(print $queue_name "$sample" -o FaxNumber=Custom.5550003 -o "note='From PostScript'")
+  for kind in pdf txt ps; do expect_job "${jobs[$kind]}" completed ""; done
+  for pair in 5550001:"From a PDF" 5550002:"From text" 5550003:"From PostScript"; do
+    stored=$(job_with "${pair%%:*}" 127.0.7.1)
+    [ -n "$stored" ] || fail "no job dialling ${pair%%:*}"
+    grep -qx "JPARM JOBINFO ${pair#*:}" "$stored" || fail "$stored lacks the note ${pair#*:}"
+    grep -qx "JPARM FROMUSER tester" "$stored" || fail "$stored lacks the stored user"
+    head -c 4 "${stored%.txt}.ps" | grep -qx '%!PS' || fail "${stored%.txt}.ps is not PostScript"
+  done
+  # The form keeps digits only, and says so.
+  grep -aqF 'fax number \"555-0002\" taken as \"5550002\"' "$cups_dir/log/error_log" ||
+    fail "the changed number was not reported"
+  no_job_folders_left
+  ;;
+held)
+  # No number: held with how to give one; released with a number, it is sent.
+  fax_server 127.0.7.2
+  queue $queue_name 127.0.7.2
+  job=$(print $queue_name "$sample" -t "Held letter")
+  expect_job "$job" pending-held "lp -i $job -o fax-number=NUMBER -H resume"
+  ! compgen -G "$work/fax-127.0.7.2/job*" >/dev/null || fail "a job reached the server"
+  lp -h "$sock" -i "$job" -o fax-number=5550004 -H resume
+  expect_job "$job" completed ""
+  stored=$(job_with 5550004 127.0.7.2)
+  [ -n "$stored" ] || fail "the resumed job did not reach the server"
+  grep -qx "JPARM JOBINFO Held letter" "$stored" || fail "the title is not the note"
+  no_job_folders_left
+  ;;
+refused)
+  # A server that refuses the document and one that is not there: the job
+  # is held with the client's error, never completed; the queue goes on.
+  fax_server 127.0.7.3 --refuse-data
+  queue $queue_name 127.0.7.3
+  queue Unreachable 127.0.7.4
+  job=$(print $queue_name "$sample" -o fax-number=5550005)
+  expect_job "$job" pending-held "SendFax error -23 - fax not sent, job held; send it again with: lp -i $job -H resume"
+  queue_name=Unreachable
+  job=$(print Unreachable "$sample" -o fax-number=5550006)
+  expect_job "$job" pending-held "SendFax error -13 - fax not sent"
+  lpstat -h "$sock" -p Unreachable | grep -q "is idle" || fail "the queue stopped"
+  # A job cancelled while the client waits on a server that went silent
+  # leaves nothing behind either.
+  fax_server 127.0.7.5 --stop-answering-after 2
+  queue Silent 127.0.7.5
+  queue_name=Silent
+  job=$(print Silent "$sample" -o fax-number=5550008)
+  expect_job "$job" processing ""
+  for _ in $(seq 100); do
+    compgen -G "$spool/tmp/telvor-job-*/telvor.log" >/dev/null && break
+    sleep 0.05
+  done
+  cancel -h "$sock" "$job"
+  expect_job "$job" canceled ""
+  no_job_folders_left
+  ;;
+setup)
+  # The device line for lpinfo; a queue whose store was never set up stops
+  # with the command that sets it up, and keeps the job.
+  lpinfo -h "$sock" -v | grep -qx "direct telvor" || fail "lpinfo -v: $(lpinfo -h "$sock" -v)"
+  lpinfo -h "$sock" -m | grep -qx "telvor/telvor.ppd Telvor Printer (fax through a HylaFAX server)" ||
+    fail "lpinfo -m: $(lpinfo -h "$sock" -m)"
+  store=$cups_dir/never-set-up/TelvorMon.reg
+  lpadmin -h "$sock" -p Unset -E -v "telvor:$store" -m telvor/telvor.ppd 2>/dev/null
+  queue_name=Unset
+  job=$(print Unset "$sample" -o fax-number=5550007)
+  expect_job "$job" pending "telvor-spool --cups-setup --registry $store"
+  lpstat -h "$sock" -p Unset | grep -q disabled || fail "the queue was not stopped"
+  ;;
+hylafax)
+  # Debian's HylaFAX server (the hylafax_server fixture on 127.0.3.1).
+  timeout 5 bash -c '</dev/tcp/127.0.3.1/4559' 2>/dev/null ||
+    skip "the HylaFAX server does not answer on 127.0.3.1:4559"
+  queue $queue_name 127.0.3.1
+  gs -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=pdfwrite -sOutputFile="$work/letter.pdf" "$sample"
+  tag="cups-$$-$(date +%s)"
+  job=$(print $queue_name "$work/letter.pdf" -o fax-number=5550123 -o note="$tag")
+  expect_job "$job" completed ""
+  queued=$(grep -lx "jobtag:$tag" /var/spool/hylafax/sendq/q* /var/spool/hylafax/doneq/q* \
+    2>/dev/null | head -1)
+  [ -n "$queued" ] || fail "no queue file with jobtag:$tag"
+  grep -qx "number:5550123" "$queued" || fail "$queued: $(cat "$queued")"
+  echo "queue file $queued: $(grep -x 'number:.*' "$queued")"
+  ;;
+*)
+  fail "unknown case $case_name"
+  ;;
+esac
+echo "PASS: $case_name"
