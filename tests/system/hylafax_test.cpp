@@ -79,11 +79,11 @@ TEST(HylaFaxServer, AJobTheServerRefusesStaysInTemp) {
   // No number: the server refuses the submission ("504 ... DIALSTRING").
   const HostRun run =
       RunHost({"--registry", work + "/TelvorMon.reg", "--server", kAddress, "--user",
-               "telvor-spool", "--password", "secret", "--mail", "spool-test@example.com",
-               "--attempts", "3", "--fax-number", "", document},
-              work, {{"TEMP", temp}});
+               "telvor-spool", "--mail", "spool-test@example.com", "--attempts", "3",
+               "--fax-number", "", document},
+              work, {{"TEMP", temp}, {"TELVOR_PASSWORD", "secret"}, {"XDG_RUNTIME_DIR", work}});
   std::cerr << run.out << run.err;
-  EXPECT_EQ(run.status, 1) << ReadFile(work + "/telvor.log");
+  EXPECT_EQ(run.status, 1) << ReadFile(work + "/telvor/telvor.log");
   EXPECT_NE(run.err.find("TelvMon: SendFax error -60"), std::string::npos) << run.err;
   std::vector<std::string> kept = ListDirectory(temp);
   kept.erase(std::remove(kept.begin(), kept.end(), "fax777.tmp"), kept.end());
