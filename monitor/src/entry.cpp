@@ -1,6 +1,5 @@
 // The monitor library's one export and its load notification.
 #include "operations.h"
-#include "platform.h"
 #include "quor/spooler.h"
 
 #ifdef _WIN32
@@ -11,7 +10,6 @@
 
 extern "C" QUOR_EXPORT LPMONITOR2 WINAPI InitializePrintMonitor2(PMONITORINIT pMonitorInit,
                                                                  PHANDLE phMonitor) {
-  quor::UsePlatform(quor::SystemPlatform());
   return quor::InitializeMonitor(pMonitorInit, phMonitor);
 }
 
