@@ -105,4 +105,11 @@ Platform& CurrentPlatform();
 // Tests put a fake in place; null restores the system's.
 void UsePlatform(Platform* platform);
 
+#ifdef _WIN32
+// The monitor library's own module, where the dialog templates are, as its
+// load notification receives it: found so under any file name the library
+// was installed with.
+void KeepLibraryModule(void* module);
+#endif
+
 }  // namespace quor

@@ -166,9 +166,13 @@ class PosixPlatform final : public Platform {
 
   std::uint32_t CreateFreshTempFile(const char16_t* directory, const char16_t* prefix,
                                     char16_t* path) override {
-    // Start from the clock and step past names in use.
-    const auto start =
-        static_cast<std::uint32_t>(std::time(nullptr)) ^ static_cast<std::uint32_t>(getpid());
+    // The first number comes from the clock; later ones step on from the
+    // last one used, so that jobs in a row never get the same name, even
+    // once an earlier job's file is gone. Names in use are stepped past.
+    const std::uint32_t start =
+        last_fresh_number_ != 0
+            ? last_fresh_number_ + 1
+            : static_cast<std::uint32_t>(std::time(nullptr)) ^ static_cast<std::uint32_t>(getpid());
     for (std::uint32_t step = 0; step < kUniqueNumbers; ++step) {
       const std::uint32_t number = (start + step) % kUniqueNumbers;
       if (number == 0) continue;
@@ -183,6 +187,7 @@ class PosixPlatform final : public Platform {
           open(telvor::ToUtf8(name).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kFileMode);
       if (fd >= 0) {
         close(fd);
+        last_fresh_number_ = number;
         return Place(name, path) ? number : 0;
       }
       if (errno != EEXIST) {
@@ -276,6 +281,9 @@ class PosixPlatform final : public Platform {
     SetLastError(win_error::kProcNotFound);
     return false;
   }
+
+  // The spooler drives one job at a time: no lock.
+  std::uint32_t last_fresh_number_ = 0;
 
   bool Place(const telvor::Text& name, char16_t* path) {
     if (telvor::CopyText(path, kPathUnits, name)) return true;

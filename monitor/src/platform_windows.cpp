@@ -13,7 +13,8 @@ namespace quor {
 
 namespace {
 
-// The dialog templates are in this module, found by its file name.
+// The dialog templates are in the library's own module.
+HMODULE g_library_module = nullptr;
 constexpr wchar_t kSetupTemplate[] = L"" QUOR_SETUP_DIALOG;
 constexpr wchar_t kFaxNumberTemplate[] = L"" QUOR_FAX_NUMBER_DIALOG;
 
@@ -46,10 +47,8 @@ Fields* KeepFields(HWND dialog, LPARAM lParam) {
 }
 
 DialogResult RunDialog(const wchar_t* name, HWND owner, DLGPROC procedure, void* fields) {
-  const HMODULE module = GetModuleHandleW(AsWide(telvor::kMonitorLibraryFile));
-  if (!module) return DialogResult::kFailed;
   const INT_PTR result =
-      DialogBoxParamW(module, name, owner, procedure, reinterpret_cast<LPARAM>(fields));
+      DialogBoxParamW(g_library_module, name, owner, procedure, reinterpret_cast<LPARAM>(fields));
   if (result == IDOK) return DialogResult::kOk;
   if (result == IDCANCEL) return DialogResult::kCancel;
   return DialogResult::kFailed;
@@ -201,6 +200,8 @@ class WindowsPlatform final : public Platform {
 };
 
 }  // namespace
+
+void KeepLibraryModule(void* module) { g_library_module = static_cast<HMODULE>(module); }
 
 Platform& SystemPlatform() {
   static WindowsPlatform platform;

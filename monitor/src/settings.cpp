@@ -1,6 +1,7 @@
 #include "settings.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #include "report.h"
 #include "telvor_common/text.h"
@@ -78,6 +79,14 @@ void StoreNarrow(NarrowSetting& setting, const char16_t* text) {
 
 bool Equal(const char16_t* a, const char16_t* b) { return telvor::TextView(a) == b; }
 
+bool IsSettingName(const char16_t* name) {
+  for (const char16_t* setting :
+       {kServerIpValue, kUserValue, kPasswordValue, kMailValue, kAttemptsValue}) {
+    if (Equal(name, setting)) return true;
+  }
+  return false;
+}
+
 void ReadValue(const MONITORINIT& init, DWORD index) {
   // One unit more than the capacities given, always zero: a name or text
   // that fills its capacity is still terminated.
@@ -93,8 +102,9 @@ void ReadValue(const MONITORINIT& init, DWORD index) {
     return;
   }
   if (result == win_error::kMoreData) {
-    // A text longer than a field holds is not loaded in part.
-    ShowRegistryMessage(kReadFailed);
+    // One of ours with a text longer than its field is not loaded in part; a
+    // name too long for the buffer is none of ours and is passed over.
+    if (IsSettingName(name)) ShowRegistryMessage(kReadFailed);
     return;
   }
   if (Equal(name, kServerIpValue)) {
@@ -131,9 +141,12 @@ void ResetSettings() { g_settings = InitialSettings(); }
 void LoadSettings(const MONITORINIT& init) {
   DWORD count = QueryValueCount(init);
   if (count == kFreshKeyValues) {
-    // Cancelled: nothing is stored, so the setup comes again next time; this
-    // job goes on with the settings in memory.
-    if (CurrentPlatform().AskSettings(g_settings.wide) == DialogResult::kOk) {
+    // Cancelled, or confirmed without a server (Enter in a form that was
+    // never filled in): nothing is stored, so the setup comes again next
+    // time; this job goes on with the settings in memory.
+    SetupFields fields = g_settings.wide;
+    if (CurrentPlatform().AskSettings(fields) == DialogResult::kOk && fields.server_ip[0] != 0) {
+      g_settings.wide = fields;
       WriteSettings(init);
       count = QueryValueCount(init);
     }

@@ -83,6 +83,12 @@ TEST_F(PosixPlatformTest, TempNamesFormThePlaceholderAndCreateFreshSpoolFiles) {
   }
   EXPECT_EQ(platform.CreateFreshTempFile(u"/no/such/dir/", u"fax", path), 0u);
 
+  // Jobs in a row get distinct names, also once the earlier file is gone.
+  std::filesystem::remove(telvor::ToUtf8(second));
+  char16_t third[kPathUnits] = {};
+  EXPECT_NE(platform.CreateFreshTempFile(directory.c_str(), u"fax", third), 0u);
+  EXPECT_NE(std::u16string(third), std::u16string(second));
+
   // A directory whose names do not fit the path buffer gets no file at all.
   const std::string deep = directory_ + "/" + std::string(kPathUnits - directory_.size(), 'd');
   ASSERT_TRUE(std::filesystem::create_directory(deep));

@@ -107,6 +107,23 @@ TEST_F(SettingsTest, ACancelledSetupStoresNothingAndComesAgain) {
   EXPECT_TRUE(platform.messages.empty());
 }
 
+TEST_F(SettingsTest, ASetupConfirmedWithoutAServerStoresNothingAndComesAgain) {
+  registry.Registered();
+  AnswerSetup(u"", u"fax", u"pw", u"m@x", u"7");
+  SendJob();
+  EXPECT_EQ(registry.values.size(), 1u);
+  EXPECT_EQ(platform.fax_number_initial_attempts, u"1");
+  AnswerSetup(u"10.1.1.1", u"fax", u"pw", u"m@x", u"2");
+  EXPECT_EQ(SendJob().server_ip, "10.1.1.1");
+  EXPECT_EQ(platform.setups_shown, 2);
+}
+
+TEST_F(SettingsTest, AValueNamedLongerThanAnyOfOursIsPassedOverInSilence) {
+  Store({{std::u16string(128, u'n'), u"foreign"}, {u"User", u"u"}});
+  EXPECT_EQ(SendJob().user, "u");
+  EXPECT_TRUE(platform.messages.empty());
+}
+
 TEST_F(SettingsTest, EnumerationErrorsAreShownOrPassedOver) {
   Store({{u"User", u"u"}, {u"Password", u"p"}});
   registry.enum_results = {{2, 259}, {1, 5}};
