@@ -11,14 +11,16 @@
 
 extern "C" QUOR_EXPORT LPMONITOR2 WINAPI InitializePrintMonitor2(PMONITORINIT pMonitorInit,
                                                                  PHANDLE phMonitor) {
-  quor::UsePlatform(quor::SystemPlatform());
   return quor::InitializeMonitor(pMonitorInit, phMonitor);
 }
 
 #ifdef _WIN32
 // The monitor starts no threads and needs no per-thread notifications.
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) DisableThreadLibraryCalls(instance);
+  if (reason == DLL_PROCESS_ATTACH) {
+    quor::KeepLibraryModule(instance);
+    DisableThreadLibraryCalls(instance);
+  }
   return TRUE;
 }
 #endif

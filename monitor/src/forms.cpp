@@ -3,7 +3,7 @@
 #include <iterator>
 
 #include "quor/prepared_answers.h"
-#include "quor/resource.h"
+#include "resource.h"
 #include "widths.h"
 
 namespace quor {

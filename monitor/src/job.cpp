@@ -4,27 +4,21 @@
 #include <initializer_list>
 #include <limits>
 
+#include "platform.h"
+#include "port_lifetime.h"
 #include "report.h"
 #include "settings.h"
+#include "telvor_common/win_errors.h"
 #include "temp_name.h"
 #include "text_cast.h"
+#include "widths.h"
 
 namespace quor {
 
 namespace {
 
-constexpr char16_t kTempVariable[] = u"TEMP";
-constexpr char16_t kTempPrefix[] = u"fax";
-// The placeholder's fixed number gives the name fax777.tmp; 0 asks for a
-// fresh name per job.
-constexpr std::uint32_t kPlaceholderNumber = 0x777;
-constexpr std::uint32_t kFreshNumber = 0;
-constexpr char kSendFaxExport[] = "sendfax";
+namespace win_error = telvor::win_error;
 
-constexpr char16_t kLoadLibraryFailed[] = u"LoadLibrary error %d\n";
-constexpr char16_t kGetProcAddressFailed[] = u"GetProcAddress error %d\n";
-constexpr char16_t kEnvironmentFailed[] = u"GetEnvironmentVariable error %d\n";
-constexpr char16_t kCreateFileFailed[] = u"CreateFile error %d\n";
 constexpr char16_t kOpenPrinterFailed[] = u"OpenPrinter error %d\n";
 constexpr char16_t kSendFaxFailed[] = u"SendFax error %d\n";
 constexpr char16_t kDialogFailed[] = u"DialogBoxParam error %d\n";
@@ -34,34 +28,33 @@ constexpr char16_t kConversionFailed[] = u"WideCharToMultiByte error %d\n";
 constexpr char16_t kReadPortText[] = u"hyla fax test receive data";
 constexpr DWORD kReadPortCount = 4;
 
-// TEMP with a separator appended (whether or not it ends with one already).
-bool TempDirectory(char16_t (&directory)[kPathUnits]) {
-  constexpr std::uint32_t kCapacity = kPathUnits - 1;  // room for the separator
-  const std::uint32_t length = Platform().ReadEnvironment(kTempVariable, directory, kCapacity);
-  if (length == 0) {
-    ReportLastError(kEnvironmentFailed);
-    return false;
-  }
-  if (length >= kCapacity) {
-    ReportCode(kEnvironmentFailed, ERROR_INSUFFICIENT_BUFFER);
-    return false;
-  }
-  directory[length] = kPathSeparator;
-  directory[length + 1] = 0;
-  return true;
-}
+struct FaxJob {
+  char16_t spool_path[kPathUnits];
+  Handle spool_file;
+  Handle printer;
+  std::uint32_t job_id;
+  // Kept from the last confirmed fax-number dialog.
+  char16_t fax_number[kFaxNumberUnits];
+  char16_t info[kTextUnits];
+  // From a successful StartDocPort to the EndDocPort that ends the job.
+  bool active;
+};
+
+// Process-wide, one instance: the spooler drives the one port one job at a
+// time. Zero at load.
+FaxJob g_job;
 
 // Closes and deletes the spool file of a job that did not start.
 void DiscardSpoolFile(FaxJob& job) {
-  if (job.spool_file) Platform().CloseHandle(job.spool_file);
+  if (job.spool_file) CurrentPlatform().CloseFile(job.spool_file);
   job.spool_file = nullptr;
-  if (job.spool_path[0] != 0) Platform().DeleteNamedFile(job.spool_path);
+  if (job.spool_path[0] != 0) CurrentPlatform().RemoveFile(job.spool_path);
 }
 
 // Tells the spooler the job is done with, whatever became of the fax.
 void EndJob(FaxJob& job) {
-  Platform().SetJobCommand(job.printer, job.job_id, JOB_CONTROL_SENT_TO_PRINTER);
-  Platform().CloseJobPrinter(job.printer);
+  CurrentPlatform().MarkJobSent(job.printer, job.job_id);
+  CurrentPlatform().CloseJobPrinter(job.printer);
   job.printer = nullptr;
 }
 
@@ -74,7 +67,7 @@ void EndJobAndReport(FaxJob& job, const char16_t* format, std::int32_t code) {
 
 template <std::size_t N>
 bool ToAnsi(const char16_t* text, char (&out)[N]) {
-  return Platform().ToAnsi(text, out, N);
+  return CurrentPlatform().ToAnsi(text, out, N);
 }
 
 // The first setting the registry read could not convert, or 0.
@@ -87,9 +80,6 @@ std::uint32_t SettingsConversionError() {
 }
 
 }  // namespace
-
-FaxLibrary g_fax_library;
-FaxJob g_job;
 
 std::int32_t DecimalValue(const char16_t* text) {
   while (*text == u' ' || (*text >= u'\t' && *text <= u'\r')) ++text;
@@ -107,46 +97,8 @@ std::int32_t DecimalValue(const char16_t* text) {
   return static_cast<std::int32_t>(value);
 }
 
-BOOL WINAPI OpenPort(HANDLE hMonitor, LPWSTR, PHANDLE pHandle) {
-  LoadSettings(*static_cast<const MONITORINIT*>(hMonitor));
-
-  // The library is kept only by a port that opens: the spooler never closes
-  // a port whose opening failed.
-  MonitorPlatform& platform = Platform();
-  const Handle library = platform.LoadFaxLibrary();
-  if (!library) {
-    ReportLastError(kLoadLibraryFailed);
-    return FALSE;
-  }
-  const SendFaxFunction entry = platform.ResolveSendFax(library, kSendFaxExport);
-  if (!entry) {
-    ReportLastError(kGetProcAddressFailed);
-    platform.FreeFaxLibrary(library);
-    return FALSE;
-  }
-  char16_t directory[kPathUnits] = {};
-  if (!TempDirectory(directory)) {
-    platform.FreeFaxLibrary(library);
-    return FALSE;
-  }
-  // The port handle is the placeholder file's handle. Its fixed name and the
-  // missing sharing make a second opening fail while this one is open.
-  char16_t path[kPathUnits] = {};
-  platform.TempFileName(directory, kTempPrefix, kPlaceholderNumber, path);
-  const Handle placeholder = platform.CreateUnsharedFile(path);
-  if (!placeholder) {
-    ReportLastError(kCreateFileFailed);
-    platform.FreeFaxLibrary(library);
-    return FALSE;
-  }
-  g_fax_library.module = library;
-  g_fax_library.entry = entry;
-  *pHandle = placeholder;
-  return TRUE;
-}
-
 BOOL WINAPI StartDocPort(HANDLE, LPWSTR pPrinterName, DWORD JobId, DWORD, LPBYTE) {
-  MonitorPlatform& platform = Platform();
+  Platform& platform = CurrentPlatform();
   FaxJob& job = g_job;
   char16_t directory[kPathUnits] = {};
   std::memset(job.spool_path, 0, sizeof(job.spool_path));
@@ -154,8 +106,8 @@ BOOL WINAPI StartDocPort(HANDLE, LPWSTR pPrinterName, DWORD JobId, DWORD, LPBYTE
   job.active = false;
   if (!TempDirectory(directory)) return FALSE;
 
-  platform.TempFileName(directory, kTempPrefix, kFreshNumber, job.spool_path);
-  job.spool_file = platform.CreateUnsharedFile(job.spool_path);
+  platform.CreateFreshTempFile(directory, kTempPrefix, job.spool_path);
+  job.spool_file = platform.OpenExclusiveFile(job.spool_path);
   if (!platform.OpenJobPrinter(AsText(pPrinterName), &job.printer)) {
     ReportLastError(kOpenPrinterFailed);
     job.printer = nullptr;
@@ -174,7 +126,7 @@ BOOL WINAPI StartDocPort(HANDLE, LPWSTR pPrinterName, DWORD JobId, DWORD, LPBYTE
 
 BOOL WINAPI WritePort(HANDLE, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten) {
   std::uint32_t written = 0;
-  Platform().WriteFile(g_job.spool_file, pBuffer, cbBuf, &written);
+  CurrentPlatform().AppendToFile(g_job.spool_file, pBuffer, cbBuf, &written);
   *pcbWritten = written;
   return TRUE;
 }
@@ -182,7 +134,7 @@ BOOL WINAPI WritePort(HANDLE, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten) {
 BOOL WINAPI ReadPort(HANDLE, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcbRead) {
   if (cbBuffer < sizeof(kReadPortText)) {
     *pcbRead = 0;
-    Platform().SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    CurrentPlatform().SetLastError(win_error::kInsufficientBuffer);
     return FALSE;
   }
   std::memcpy(pBuffer, kReadPortText, sizeof(kReadPortText));
@@ -191,32 +143,33 @@ BOOL WINAPI ReadPort(HANDLE, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcbRead) {
 }
 
 BOOL WINAPI EndDocPort(HANDLE) {
-  MonitorPlatform& platform = Platform();
+  Platform& platform = CurrentPlatform();
   FaxJob& job = g_job;
   if (!job.active) {
-    platform.SetLastError(ERROR_INVALID_HANDLE);
+    platform.SetLastError(win_error::kInvalidHandle);
     return FALSE;
   }
   job.active = false;
   // sendfax opens the spool file by its name.
-  platform.SetEndOfFile(job.spool_file);
-  platform.CloseHandle(job.spool_file);
+  platform.CutFileHere(job.spool_file);
+  platform.CloseFile(job.spool_file);
   job.spool_file = nullptr;
-  if (!g_fax_library.entry) {
+  const SendFaxFunction send_fax = BoundSendFax();
+  if (!send_fax) {
     // The port was not opened: the job ends, its spool file stays.
     EndJob(job);
-    platform.SetLastError(ERROR_INVALID_HANDLE);
+    platform.SetLastError(win_error::kInvalidHandle);
     return FALSE;
   }
 
   FaxNumberFields fields{};
   std::memcpy(fields.attempts, g_settings.wide.attempts, sizeof(fields.attempts));
-  switch (platform.FaxNumberDialog(fields)) {
+  switch (platform.AskFaxNumber(fields)) {
     case DialogResult::kOk:
       break;
     case DialogResult::kCancel:
       // The person chose not to send.
-      platform.DeleteNamedFile(job.spool_path);
+      platform.RemoveFile(job.spool_path);
       EndJob(job);
       return TRUE;
     case DialogResult::kFailed:
@@ -244,24 +197,17 @@ BOOL WINAPI EndDocPort(HANDLE) {
   }
 
   const std::int32_t result =
-      g_fax_library.entry(g_settings.server_ip.text, g_settings.user.text, g_settings.password.text,
-                          fax_number, g_settings.mail.text, info, file_name, maxdials);
+      send_fax(g_settings.server_ip.text, g_settings.user.text, g_settings.password.text,
+               fax_number, g_settings.mail.text, info, file_name, maxdials);
   if (result != 0) {
     EndJobAndReport(job, kSendFaxFailed, result);
     return FALSE;
   }
   EndJob(job);
-  platform.DeleteNamedFile(job.spool_path);
+  platform.RemoveFile(job.spool_path);
   return TRUE;
 }
 
-BOOL WINAPI ClosePort(HANDLE hPort) {
-  MonitorPlatform& platform = Platform();
-  if (!platform.CloseHandle(hPort)) return FALSE;
-  if (!platform.FreeFaxLibrary(g_fax_library.module)) return FALSE;
-  // The export's address would point into the unloaded module.
-  g_fax_library = FaxLibrary{};
-  return TRUE;
-}
+void ResetJob() { g_job = FaxJob{}; }
 
 }  // namespace quor

@@ -4,13 +4,15 @@
 
 #include "job.h"
 #include "platform.h"
+#include "port_lifetime.h"
 #include "ports.h"
 #include "settings.h"
+#include "telvor_common/win_errors.h"
 
 namespace quor {
 
 LPMONITOR2 InitializeMonitor(PMONITORINIT pMonitorInit, PHANDLE phMonitor) {
-  void* memory = Platform().AllocateZeroed(sizeof(MONITOR2));
+  void* memory = CurrentPlatform().AllocateTable(sizeof(MONITOR2));
   if (!memory) return nullptr;
   auto* table = new (memory) MONITOR2{};
   table->cbSize = sizeof(MONITOR2);
@@ -33,12 +35,12 @@ LPMONITOR2 InitializeMonitor(PMONITORINIT pMonitorInit, PHANDLE phMonitor) {
 BOOL WINAPI XcvOpenPort(HANDLE, LPCWSTR, ACCESS_MASK, PHANDLE) { return FALSE; }
 
 DWORD WINAPI XcvDataPort(HANDLE, LPCWSTR, PBYTE, DWORD, PBYTE, DWORD, PDWORD) {
-  return ERROR_SUCCESS;
+  return telvor::win_error::kSuccess;
 }
 
 BOOL WINAPI XcvClosePort(HANDLE hXcv) {
-  Platform().SetEndOfFile(hXcv);
-  Platform().CloseHandle(hXcv);
+  CurrentPlatform().CutFileHere(hXcv);
+  CurrentPlatform().CloseFile(hXcv);
   return TRUE;
 }
 
@@ -47,8 +49,8 @@ VOID WINAPI Shutdown(HANDLE) {}
 
 void ResetMonitorState() {
   ResetSettings();
-  g_fax_library = FaxLibrary{};
-  g_job = FaxJob{};
+  ResetPortLifetime();
+  ResetJob();
 }
 
 }  // namespace quor

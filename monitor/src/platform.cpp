@@ -3,11 +3,11 @@
 namespace quor {
 
 namespace {
-MonitorPlatform* g_platform = nullptr;
+Platform* g_platform = nullptr;
 }
 
-void UsePlatform(MonitorPlatform* platform) { g_platform = platform; }
+Platform& CurrentPlatform() { return g_platform ? *g_platform : SystemPlatform(); }
 
-MonitorPlatform& Platform() { return *g_platform; }
+void UsePlatform(Platform* platform) { g_platform = platform; }
 
 }  // namespace quor

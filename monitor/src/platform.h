@@ -36,37 +36,42 @@ enum class DialogResult { kOk, kCancel, kFailed };
 // the Z order.
 enum class Owner { kNone, kTopWindow };
 
-class MonitorPlatform {
+class Platform {
  public:
-  virtual ~MonitorPlatform() = default;
+  virtual ~Platform() = default;
 
-  // The thread's last error code.
+  // The thread's last error code, which the spooler reads after a failure.
   virtual std::uint32_t LastError() = 0;
   virtual void SetLastError(std::uint32_t code) = 0;
 
-  // Zero-filled fixed memory that is never freed (the operations table).
-  virtual void* AllocateZeroed(std::size_t size) = 0;
+  // Zero-filled memory for an operations table: the spooler keeps it until
+  // the process ends, so it is never freed.
+  virtual void* AllocateTable(std::size_t size) = 0;
 
-  // Creates or empties the file for reading and writing, shared with nobody:
-  // a second open while this one is open fails with code 32.
-  virtual Handle CreateUnsharedFile(const char16_t* path) = 0;
-  // Writes `size` bytes at the current position; `written` gets the count.
-  virtual bool WriteFile(Handle file, const void* data, std::uint32_t size,
-                         std::uint32_t* written) = 0;
+  // Opens the file for reading and writing, created or emptied, and keeps
+  // everyone else out: a second opening while this one is open fails with
+  // code 32.
+  virtual Handle OpenExclusiveFile(const char16_t* path) = 0;
+  // Appends `size` bytes; `written` gets the count that reached the file.
+  virtual bool AppendToFile(Handle file, const void* data, std::uint32_t size,
+                            std::uint32_t* written) = 0;
   // Cuts the file at its current position.
-  virtual bool SetEndOfFile(Handle file) = 0;
-  virtual bool CloseHandle(Handle file) = 0;
-  virtual bool DeleteNamedFile(const char16_t* path) = 0;
+  virtual bool CutFileHere(Handle file) = 0;
+  virtual bool CloseFile(Handle file) = 0;
+  virtual bool RemoveFile(const char16_t* path) = 0;
 
   // Reads an environment variable into `buffer` of `capacity` units. Returns
   // its length; 0 when it is missing; `capacity` or more when it does not fit.
   virtual std::uint32_t ReadEnvironment(const char16_t* name, char16_t* buffer,
                                         std::uint32_t capacity) = 0;
-  // The temporary-name rule: `directory` ends with a separator. A nonzero
-  // `unique` only forms the name; 0 picks a fresh name and creates the empty
-  // file. `path` has kPathUnits units. Returns the number used, 0 on failure.
-  virtual std::uint32_t TempFileName(const char16_t* directory, const char16_t* prefix,
-                                     std::uint32_t unique, char16_t* path) = 0;
+  // The temporary-name rule; `directory` ends with a separator and `path`
+  // has kPathUnits units. FormTempName only forms the name with `number`
+  // (nonzero); CreateFreshTempFile picks a name no file has, creates that
+  // empty file and gives the number used. Both give 0 on failure.
+  virtual std::uint32_t FormTempName(const char16_t* directory, const char16_t* prefix,
+                                     std::uint32_t number, char16_t* path) = 0;
+  virtual std::uint32_t CreateFreshTempFile(const char16_t* directory, const char16_t* prefix,
+                                            char16_t* path) = 0;
 
   // The fax server client library, by its file name through the platform's
   // library search.
@@ -76,15 +81,16 @@ class MonitorPlatform {
 
   // The two dialogs. `fields` holds the initial attempts text; on kOk every
   // field holds what was entered, on kCancel and kFailed nothing is read.
-  virtual DialogResult SetupDialog(SetupFields& fields) = 0;
-  virtual DialogResult FaxNumberDialog(FaxNumberFields& fields) = 0;
+  virtual DialogResult AskSettings(SetupFields& fields) = 0;
+  virtual DialogResult AskFaxNumber(FaxNumberFields& fields) = 0;
 
   // A message box with an OK button only and no icon.
   virtual void ShowMessage(const char16_t* text, const char16_t* caption, Owner owner) = 0;
 
-  // The spooler's printer calls.
+  // The spooler's side of a job: its printer, and the notice that the job
+  // has gone out of the spooler's hands.
   virtual bool OpenJobPrinter(const char16_t* printer_name, Handle* printer) = 0;
-  virtual bool SetJobCommand(Handle printer, std::uint32_t job_id, std::uint32_t command) = 0;
+  virtual bool MarkJobSent(Handle printer, std::uint32_t job_id) = 0;
   virtual bool CloseJobPrinter(Handle printer) = 0;
 
   // UTF-16 to the ANSI code page, with the terminator, into `capacity` bytes.
@@ -92,11 +98,18 @@ class MonitorPlatform {
   virtual bool ToAnsi(const char16_t* text, char* out, std::size_t capacity) = 0;
 };
 
-// The platform the operations use. Set before the first operation runs.
-void UsePlatform(MonitorPlatform* platform);
-MonitorPlatform& Platform();
+// The real one, defined in platform_windows.cpp / platform_posix.cpp.
+Platform& SystemPlatform();
+// What the monitor's operations call.
+Platform& CurrentPlatform();
+// Tests put a fake in place; null restores the system's.
+void UsePlatform(Platform* platform);
 
-// The system's implementation (Windows or POSIX layer).
-MonitorPlatform* SystemPlatform();
+#ifdef _WIN32
+// The monitor library's own module, where the dialog templates are, as its
+// load notification receives it: found so under any file name the library
+// was installed with.
+void KeepLibraryModule(void* module);
+#endif
 
 }  // namespace quor

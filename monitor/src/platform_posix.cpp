@@ -1,12 +1,11 @@
 // The monitor's platform layer on POSIX systems, where a spooler host of our
 // own loads the monitor: files locked against a second opener, TEMP from the
-// environment, the client library by its file name, terminal forms for the
-// dialogs, messages on standard error, and the host's printer calls.
+// environment, the client library by its file name, the terminal forms for
+// the dialogs, messages on standard error, and the host's printer calls.
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -15,60 +14,48 @@
 #include <cstring>
 #include <ctime>
 #include <string>
-#include <vector>
 
-#include "forms.h"
 #include "platform.h"
-#include "quor/resource.h"
 #include "quor/spooler.h"
 #include "telvor_common/text.h"
+#include "telvor_common/win_errors.h"
 #include "temp_name.h"
+#include "terminal_forms.h"
 
 namespace quor {
 
 namespace {
 
+namespace win_error = telvor::win_error;
+
 constexpr char kFaxLibraryFile[] = "libtelvor.so";
-constexpr char kTerminal[] = "/dev/tty";
 constexpr mode_t kFileMode = 0600;
-constexpr char kEscape = '\x1b';
 // The temporary-name rule's numbers are 16 bits wide.
 constexpr std::uint32_t kUniqueNumbers = 0x10000;
 
 // The platform's error codes for the failures the monitor reports, so that
 // its messages read alike on every system; other failures keep errno.
-constexpr std::uint32_t kFileNotFound = 2;
-constexpr std::uint32_t kPathNotFound = 3;
-constexpr std::uint32_t kAccessDenied = 5;
-constexpr std::uint32_t kNotEnoughMemory = 8;
-constexpr std::uint32_t kFileExists = 80;
-constexpr std::uint32_t kDiskFull = 112;
-constexpr std::uint32_t kModuleNotFound = 126;
-constexpr std::uint32_t kProcedureNotFound = 127;
-constexpr std::uint32_t kEnvironmentNotFound = 203;
-constexpr std::uint32_t kFileNameTooLong = 206;
-
 std::uint32_t ErrorCode(int error) {
   switch (error) {
     case ENOENT:
-      return kFileNotFound;
+      return win_error::kFileNotFound;
     case ENOTDIR:
-      return kPathNotFound;
+      return win_error::kPathNotFound;
     case EACCES:
     case EPERM:
-      return kAccessDenied;
+      return win_error::kAccessDenied;
     case EBADF:
-      return ERROR_INVALID_HANDLE;
+      return win_error::kInvalidHandle;
     case ENOMEM:
-      return kNotEnoughMemory;
+      return win_error::kNotEnoughMemory;
     case EEXIST:
-      return kFileExists;
+      return win_error::kFileExists;
     case ENOSPC:
-      return kDiskFull;
+      return win_error::kDiskFull;
     case ENAMETOOLONG:
-      return kFileNameTooLong;
+      return win_error::kFilenameExcedRange;
     case EWOULDBLOCK:
-      return ERROR_SHARING_VIOLATION;
+      return win_error::kSharingViolation;
     default:
       return static_cast<std::uint32_t>(error);
   }
@@ -96,93 +83,7 @@ using ClosePrinterFunction = BOOL (*)(HANDLE);
 // The last error when the host keeps none of its own.
 thread_local std::uint32_t t_last_error = 0;
 
-// Text the caller cannot see: the password field.
-class EchoOff {
- public:
-  explicit EchoOff(int fd) : fd_(fd), saved_(), active_(tcgetattr(fd, &saved_) == 0) {
-    if (!active_) return;
-    termios quiet = saved_;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    tcsetattr(fd_, TCSANOW, &quiet);
-  }
-  ~EchoOff() {
-    if (active_) tcsetattr(fd_, TCSANOW, &saved_);
-  }
-  EchoOff(const EchoOff&) = delete;
-  EchoOff& operator=(const EchoOff&) = delete;
-
- private:
-  int fd_;
-  termios saved_;
-  bool active_;
-};
-
-void WriteAll(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    done += static_cast<std::size_t>(n);
-  }
-}
-
-// One line from the terminal; false at end of input.
-bool ReadLine(int fd, std::string& line) {
-  line.clear();
-  for (;;) {
-    char c = 0;
-    const ssize_t n = read(fd, &c, 1);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    if (c == '\n') return true;
-    line.push_back(c);
-  }
-}
-
-// Asks each field in turn on the terminal. Enter keeps the text shown in
-// brackets; Escape or the end of input cancels.
-DialogResult AskOnTerminal(const Form& form, std::vector<telvor::Text>& texts,
-                           std::uint32_t& error) {
-  const int tty = open(kTerminal, O_RDWR | O_CLOEXEC);
-  if (tty < 0) {
-    const int reason = errno;
-    std::fprintf(stderr, "%s: no terminal to ask on and no prepared answer (%s): %s\n",
-                 telvor::ToUtf8(form.caption).c_str(), form.answer_variable, std::strerror(reason));
-    error = ErrorCode(reason);
-    return DialogResult::kFailed;
-  }
-  WriteAll(tty, telvor::ToUtf8(form.caption) + " (Enter keeps [text], Escape cancels)\n");
-  DialogResult result = DialogResult::kOk;
-  std::string line;
-  for (std::size_t i = 0; i < form.field_count && result == DialogResult::kOk; ++i) {
-    const FormField& field = form.fields[i];
-    const std::string shown =
-        field.hidden ? std::string(texts[i].size(), '*') : telvor::ToUtf8(texts[i]);
-    const std::string prompt = "  " + telvor::ToUtf8(field.label) + " [" + shown + "]: ";
-    bool got = false;
-    if (field.hidden) {
-      EchoOff quiet(tty);  // before the prompt, so nothing typed at it shows
-      WriteAll(tty, prompt);
-      got = ReadLine(tty, line);
-      WriteAll(tty, "\n");
-    } else {
-      WriteAll(tty, prompt);
-      got = ReadLine(tty, line);
-    }
-    if (!got || line.find(kEscape) != std::string::npos) {
-      result = DialogResult::kCancel;
-    } else if (!line.empty()) {
-      texts[i] = FilterInput(field, telvor::FromUtf8(line));
-    }
-  }
-  WriteAll(tty, result == DialogResult::kOk ? "  [" + telvor::ToUtf8(form.confirm) + "]\n"
-                                            : std::string("  [cancel]\n"));
-  close(tty);
-  return result;
-}
-
-class PosixPlatform final : public MonitorPlatform {
+class PosixPlatform final : public Platform {
  public:
   std::uint32_t LastError() override {
     if (const auto get = HostFunction<GetLastErrorFunction>("GetLastError")) return get();
@@ -194,13 +95,13 @@ class PosixPlatform final : public MonitorPlatform {
     if (const auto set = HostFunction<SetLastErrorFunction>("SetLastError")) set(code);
   }
 
-  void* AllocateZeroed(std::size_t size) override {
+  void* AllocateTable(std::size_t size) override {
     void* memory = std::calloc(1, size);
-    if (!memory) SetLastError(kNotEnoughMemory);
+    if (!memory) SetLastError(win_error::kNotEnoughMemory);
     return memory;
   }
 
-  Handle CreateUnsharedFile(const char16_t* path) override {
+  Handle OpenExclusiveFile(const char16_t* path) override {
     // A planted link (the placeholder's name is fixed and known) is not followed:
     // emptying the file it points at would destroy someone's data.
     const int fd = open(Narrow(path).c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, kFileMode);
@@ -215,15 +116,15 @@ class PosixPlatform final : public MonitorPlatform {
     return ToHandle(fd);
   }
 
-  bool WriteFile(Handle file, const void* data, std::uint32_t size,
-                 std::uint32_t* written) override {
+  bool AppendToFile(Handle file, const void* data, std::uint32_t size,
+                    std::uint32_t* written) override {
     const auto* bytes = static_cast<const char*>(data);
     std::uint32_t done = 0;
     while (done < size) {
       const ssize_t n = write(ToFd(file), bytes + done, size - done);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
-        SetLastError(n < 0 ? ErrorCode(errno) : kDiskFull);
+        SetLastError(n < 0 ? ErrorCode(errno) : win_error::kDiskFull);
         *written = done;
         return false;
       }
@@ -233,15 +134,15 @@ class PosixPlatform final : public MonitorPlatform {
     return true;
   }
 
-  bool SetEndOfFile(Handle file) override {
+  bool CutFileHere(Handle file) override {
     const off_t position = lseek(ToFd(file), 0, SEEK_CUR);
     if (position < 0 || ftruncate(ToFd(file), position) != 0) return Failed(errno);
     return true;
   }
 
-  bool CloseHandle(Handle file) override { return close(ToFd(file)) == 0 || Failed(errno); }
+  bool CloseFile(Handle file) override { return close(ToFd(file)) == 0 || Failed(errno); }
 
-  bool DeleteNamedFile(const char16_t* path) override {
+  bool RemoveFile(const char16_t* path) override {
     return unlink(Narrow(path).c_str()) == 0 || Failed(errno);
   }
 
@@ -249,7 +150,7 @@ class PosixPlatform final : public MonitorPlatform {
                                 std::uint32_t capacity) override {
     const char* value = std::getenv(Narrow(name).c_str());
     if (!value || !*value) {
-      SetLastError(kEnvironmentNotFound);
+      SetLastError(win_error::kEnvVarNotFound);
       return 0;
     }
     const telvor::Text text = telvor::FromUtf8(value);
@@ -258,12 +159,20 @@ class PosixPlatform final : public MonitorPlatform {
     return static_cast<std::uint32_t>(text.size());
   }
 
-  std::uint32_t TempFileName(const char16_t* directory, const char16_t* prefix,
-                             std::uint32_t unique, char16_t* path) override {
-    if (unique != 0) return Place(TempName(directory, prefix, unique), path) ? unique : 0;
-    // A fresh number: start from the clock and step past names in use.
-    const auto start =
-        static_cast<std::uint32_t>(std::time(nullptr)) ^ static_cast<std::uint32_t>(getpid());
+  std::uint32_t FormTempName(const char16_t* directory, const char16_t* prefix,
+                             std::uint32_t number, char16_t* path) override {
+    return Place(TempName(directory, prefix, number), path) ? number : 0;
+  }
+
+  std::uint32_t CreateFreshTempFile(const char16_t* directory, const char16_t* prefix,
+                                    char16_t* path) override {
+    // The first number comes from the clock; later ones step on from the
+    // last one used, so that jobs in a row never get the same name, even
+    // once an earlier job's file is gone. Names in use are stepped past.
+    const std::uint32_t start =
+        last_fresh_number_ != 0
+            ? last_fresh_number_ + 1
+            : static_cast<std::uint32_t>(std::time(nullptr)) ^ static_cast<std::uint32_t>(getpid());
     for (std::uint32_t step = 0; step < kUniqueNumbers; ++step) {
       const std::uint32_t number = (start + step) % kUniqueNumbers;
       if (number == 0) continue;
@@ -271,13 +180,14 @@ class PosixPlatform final : public MonitorPlatform {
       // buffer must not leave a file nobody knows of.
       const telvor::Text name = TempName(directory, prefix, number);
       if (name.size() >= kPathUnits) {
-        SetLastError(kFileNameTooLong);
+        SetLastError(win_error::kFilenameExcedRange);
         return 0;
       }
       const int fd =
           open(telvor::ToUtf8(name).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kFileMode);
       if (fd >= 0) {
         close(fd);
+        last_fresh_number_ = number;
         return Place(name, path) ? number : 0;
       }
       if (errno != EEXIST) {
@@ -285,53 +195,39 @@ class PosixPlatform final : public MonitorPlatform {
         return 0;
       }
     }
-    SetLastError(kFileExists);
+    SetLastError(win_error::kFileExists);
     return 0;
   }
 
   Handle LoadFaxLibrary() override {
     void* library = dlopen(kFaxLibraryFile, RTLD_NOW | RTLD_LOCAL);
-    if (!library) SetLastError(kModuleNotFound);
+    if (!library) SetLastError(win_error::kModuleNotFound);
     return library;
   }
 
   SendFaxFunction ResolveSendFax(Handle library, const char* name) override {
     const auto entry = reinterpret_cast<SendFaxFunction>(dlsym(library, name));
-    if (!entry) SetLastError(kProcedureNotFound);
+    if (!entry) SetLastError(win_error::kProcNotFound);
     return entry;
   }
 
   bool FreeFaxLibrary(Handle library) override {
     if (library && dlclose(library) == 0) return true;
-    SetLastError(ERROR_INVALID_HANDLE);
+    SetLastError(win_error::kInvalidHandle);
     return false;
   }
 
-  DialogResult SetupDialog(SetupFields& fields) override {
-    const Form& form = kSetupForm;
-    std::vector<telvor::Text> texts(form.field_count);
-    texts[FieldIndex(form, QUOR_ID_DEFAULT_ATTEMPTS)] = fields.attempts;
-    const DialogResult result = RunForm(form, texts);
-    if (result == DialogResult::kOk) {
-      Store(fields.server_ip, texts[FieldIndex(form, QUOR_ID_SERVER_IP)]);
-      Store(fields.user, texts[FieldIndex(form, QUOR_ID_USER)]);
-      Store(fields.password, texts[FieldIndex(form, QUOR_ID_PASSWORD)]);
-      Store(fields.mail, texts[FieldIndex(form, QUOR_ID_MAIL)]);
-      Store(fields.attempts, texts[FieldIndex(form, QUOR_ID_DEFAULT_ATTEMPTS)]);
-    }
+  DialogResult AskSettings(SetupFields& fields) override {
+    int error = 0;
+    const DialogResult result = RunSetupForm(fields, error);
+    if (result == DialogResult::kFailed) SetLastError(ErrorCode(error));
     return result;
   }
 
-  DialogResult FaxNumberDialog(FaxNumberFields& fields) override {
-    const Form& form = kFaxNumberForm;
-    std::vector<telvor::Text> texts(form.field_count);
-    texts[FieldIndex(form, QUOR_ID_ATTEMPTS)] = fields.attempts;
-    const DialogResult result = RunForm(form, texts);
-    if (result == DialogResult::kOk) {
-      Store(fields.fax_number, texts[FieldIndex(form, QUOR_ID_FAX_NUMBER)]);
-      Store(fields.attempts, texts[FieldIndex(form, QUOR_ID_ATTEMPTS)]);
-      Store(fields.info, texts[FieldIndex(form, QUOR_ID_INFO)]);
-    }
+  DialogResult AskFaxNumber(FaxNumberFields& fields) override {
+    int error = 0;
+    const DialogResult result = RunFaxNumberForm(fields, error);
+    if (result == DialogResult::kFailed) SetLastError(ErrorCode(error));
     return result;
   }
 
@@ -349,10 +245,10 @@ class PosixPlatform final : public MonitorPlatform {
     return open_printer(name.data(), printer, nullptr) != FALSE;
   }
 
-  bool SetJobCommand(Handle printer, std::uint32_t job_id, std::uint32_t command) override {
+  bool MarkJobSent(Handle printer, std::uint32_t job_id) override {
     const auto set_job = HostFunction<SetJobFunction>("SetJobW");
     if (!set_job) return Missing();
-    return set_job(printer, job_id, 0, nullptr, command) != FALSE;
+    return set_job(printer, job_id, 0, nullptr, JOB_CONTROL_SENT_TO_PRINTER) != FALSE;
   }
 
   bool CloseJobPrinter(Handle printer) override {
@@ -365,7 +261,7 @@ class PosixPlatform final : public MonitorPlatform {
   bool ToAnsi(const char16_t* text, char* out, std::size_t capacity) override {
     const std::string narrow = telvor::ToUtf8(text);
     if (narrow.size() + 1 > capacity) {
-      SetLastError(ERROR_INSUFFICIENT_BUFFER);
+      SetLastError(win_error::kInsufficientBuffer);
       return false;
     }
     std::memcpy(out, narrow.c_str(), narrow.size() + 1);
@@ -382,40 +278,25 @@ class PosixPlatform final : public MonitorPlatform {
     return false;
   }
   bool Missing() {
-    SetLastError(kProcedureNotFound);
+    SetLastError(win_error::kProcNotFound);
     return false;
   }
+
+  // The spooler drives one job at a time: no lock.
+  std::uint32_t last_fresh_number_ = 0;
 
   bool Place(const telvor::Text& name, char16_t* path) {
     if (telvor::CopyText(path, kPathUnits, name)) return true;
-    SetLastError(kFileNameTooLong);
+    SetLastError(win_error::kFilenameExcedRange);
     return false;
-  }
-
-  template <std::size_t N>
-  static void Store(char16_t (&field)[N], const telvor::Text& text) {
-    telvor::CopyText(field, N, telvor::TextView(text).substr(0, N - 1));
-  }
-
-  DialogResult RunForm(const Form& form, std::vector<telvor::Text>& texts) {
-    if (const char* answer = std::getenv(form.answer_variable)) {
-      const bool confirmed = ApplyAnswer(form, answer, texts);
-      std::fputs((confirmed ? DescribeForm(form, texts) : DescribeCancel(form)).c_str(), stderr);
-      std::fflush(stderr);
-      return confirmed ? DialogResult::kOk : DialogResult::kCancel;
-    }
-    std::uint32_t error = 0;
-    const DialogResult result = AskOnTerminal(form, texts, error);
-    if (result == DialogResult::kFailed) SetLastError(error);
-    return result;
   }
 };
 
 }  // namespace
 
-MonitorPlatform* SystemPlatform() {
+Platform& SystemPlatform() {
   static PosixPlatform platform;
-  return &platform;
+  return platform;
 }
 
 }  // namespace quor

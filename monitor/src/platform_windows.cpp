@@ -4,8 +4,8 @@
 #include <initializer_list>
 
 #include "platform.h"
-#include "quor/resource.h"
 #include "quor/spooler.h"
+#include "resource.h"
 #include "telvor_common/names.h"
 #include "text_cast.h"
 
@@ -13,9 +13,14 @@ namespace quor {
 
 namespace {
 
-// The dialog templates are in this module, found by its file name.
+// The dialog templates are in the library's own module.
+HMODULE g_library_module = nullptr;
 constexpr wchar_t kSetupTemplate[] = L"" QUOR_SETUP_DIALOG;
 constexpr wchar_t kFaxNumberTemplate[] = L"" QUOR_FAX_NUMBER_DIALOG;
+
+// The temporary-name call's number that asks for a fresh name.
+constexpr UINT kFreshNumber = 0;
+static_assert(kPathUnits >= MAX_PATH, "the temporary-name call fills MAX_PATH units");
 
 // Reads at most `capacity` - 1 characters; an empty or unreadable control
 // leaves the field empty.
@@ -42,10 +47,8 @@ Fields* KeepFields(HWND dialog, LPARAM lParam) {
 }
 
 DialogResult RunDialog(const wchar_t* name, HWND owner, DLGPROC procedure, void* fields) {
-  const HMODULE module = GetModuleHandleW(AsWide(telvor::kMonitorLibraryFile));
-  if (!module) return DialogResult::kFailed;
   const INT_PTR result =
-      DialogBoxParamW(module, name, owner, procedure, reinterpret_cast<LPARAM>(fields));
+      DialogBoxParamW(g_library_module, name, owner, procedure, reinterpret_cast<LPARAM>(fields));
   if (result == IDOK) return DialogResult::kOk;
   if (result == IDCANCEL) return DialogResult::kCancel;
   return DialogResult::kFailed;
@@ -111,40 +114,46 @@ INT_PTR CALLBACK FaxNumberDialogProc(HWND dialog, UINT message, WPARAM wParam, L
 
 namespace {
 
-class WindowsPlatform final : public MonitorPlatform {
+class WindowsPlatform final : public Platform {
  public:
   std::uint32_t LastError() override { return ::GetLastError(); }
   void SetLastError(std::uint32_t code) override { ::SetLastError(code); }
 
-  void* AllocateZeroed(std::size_t size) override { return GlobalAlloc(GPTR, size); }
+  void* AllocateTable(std::size_t size) override { return GlobalAlloc(GPTR, size); }
 
-  Handle CreateUnsharedFile(const char16_t* path) override {
+  Handle OpenExclusiveFile(const char16_t* path) override {
     const HANDLE file = CreateFileW(AsWide(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     return file == INVALID_HANDLE_VALUE ? nullptr : file;
   }
 
-  bool WriteFile(Handle file, const void* data, std::uint32_t size,
-                 std::uint32_t* written) override {
+  bool AppendToFile(Handle file, const void* data, std::uint32_t size,
+                    std::uint32_t* written) override {
     DWORD count = 0;
     const BOOL ok = ::WriteFile(file, data, size, &count, nullptr);
     *written = count;
     return ok != FALSE;
   }
 
-  bool SetEndOfFile(Handle file) override { return ::SetEndOfFile(file) != FALSE; }
-  bool CloseHandle(Handle file) override { return ::CloseHandle(file) != FALSE; }
-  bool DeleteNamedFile(const char16_t* path) override { return DeleteFileW(AsWide(path)) != FALSE; }
+  bool CutFileHere(Handle file) override { return ::SetEndOfFile(file) != FALSE; }
+  bool CloseFile(Handle file) override { return ::CloseHandle(file) != FALSE; }
+  bool RemoveFile(const char16_t* path) override { return DeleteFileW(AsWide(path)) != FALSE; }
 
   std::uint32_t ReadEnvironment(const char16_t* name, char16_t* buffer,
                                 std::uint32_t capacity) override {
     return GetEnvironmentVariableW(AsWide(name), AsWide(buffer), capacity);
   }
 
-  std::uint32_t TempFileName(const char16_t* directory, const char16_t* prefix,
-                             std::uint32_t unique, char16_t* path) override {
-    static_assert(kPathUnits >= MAX_PATH, "the temporary-name call fills MAX_PATH units");
-    return GetTempFileNameW(AsWide(directory), AsWide(prefix), unique, AsWide(path));
+  // The platform's temporary-name call only forms the name when given a
+  // number, and picks a fresh one and creates the file when given 0.
+  std::uint32_t FormTempName(const char16_t* directory, const char16_t* prefix,
+                             std::uint32_t number, char16_t* path) override {
+    return GetTempFileNameW(AsWide(directory), AsWide(prefix), number, AsWide(path));
+  }
+
+  std::uint32_t CreateFreshTempFile(const char16_t* directory, const char16_t* prefix,
+                                    char16_t* path) override {
+    return GetTempFileNameW(AsWide(directory), AsWide(prefix), kFreshNumber, AsWide(path));
   }
 
   Handle LoadFaxLibrary() override { return LoadLibraryW(AsWide(telvor::kFaxLibraryFile)); }
@@ -158,11 +167,11 @@ class WindowsPlatform final : public MonitorPlatform {
     return FreeLibrary(static_cast<HMODULE>(library)) != FALSE;
   }
 
-  DialogResult SetupDialog(SetupFields& fields) override {
+  DialogResult AskSettings(SetupFields& fields) override {
     return RunDialog(kSetupTemplate, GetTopWindow(nullptr), SetupDialogProc, &fields);
   }
 
-  DialogResult FaxNumberDialog(FaxNumberFields& fields) override {
+  DialogResult AskFaxNumber(FaxNumberFields& fields) override {
     return RunDialog(kFaxNumberTemplate, nullptr, FaxNumberDialogProc, &fields);
   }
 
@@ -178,8 +187,8 @@ class WindowsPlatform final : public MonitorPlatform {
     return ok != FALSE;
   }
 
-  bool SetJobCommand(Handle printer, std::uint32_t job_id, std::uint32_t command) override {
-    return SetJobW(printer, job_id, 0, nullptr, command) != FALSE;
+  bool MarkJobSent(Handle printer, std::uint32_t job_id) override {
+    return SetJobW(printer, job_id, 0, nullptr, JOB_CONTROL_SENT_TO_PRINTER) != FALSE;
   }
 
   bool CloseJobPrinter(Handle printer) override { return ClosePrinter(printer) != FALSE; }
@@ -192,9 +201,11 @@ class WindowsPlatform final : public MonitorPlatform {
 
 }  // namespace
 
-MonitorPlatform* SystemPlatform() {
+void KeepLibraryModule(void* module) { g_library_module = static_cast<HMODULE>(module); }
+
+Platform& SystemPlatform() {
   static WindowsPlatform platform;
-  return &platform;
+  return platform;
 }
 
 }  // namespace quor

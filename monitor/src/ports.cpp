@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform.h"
+#include "telvor_common/win_errors.h"
 
 namespace quor {
 
@@ -32,7 +33,7 @@ BOOL WINAPI EnumPorts(HANDLE, LPWSTR, DWORD Level, LPBYTE pPorts, DWORD cbBuf, L
   if (Level == 1) {
     *pcbNeeded = kPortInfo1Needed;
     if (cbBuf < kPortInfo1Needed) {
-      Platform().SetLastError(ERROR_INSUFFICIENT_BUFFER);
+      CurrentPlatform().SetLastError(telvor::win_error::kInsufficientBuffer);
       return FALSE;
     }
     PORT_INFO_1W record{};
@@ -41,7 +42,7 @@ BOOL WINAPI EnumPorts(HANDLE, LPWSTR, DWORD Level, LPBYTE pPorts, DWORD cbBuf, L
   } else if (Level == 2) {
     *pcbNeeded = kPortInfo2Needed;
     if (cbBuf < kPortInfo2Needed) {
-      Platform().SetLastError(ERROR_INSUFFICIENT_BUFFER);
+      CurrentPlatform().SetLastError(telvor::win_error::kInsufficientBuffer);
       return FALSE;
     }
     PORT_INFO_2W record{};
@@ -52,7 +53,7 @@ BOOL WINAPI EnumPorts(HANDLE, LPWSTR, DWORD Level, LPBYTE pPorts, DWORD cbBuf, L
     record.Reserved = 0;
     std::memcpy(pPorts, &record, sizeof(record));
   } else {
-    Platform().SetLastError(ERROR_INVALID_LEVEL);
+    CurrentPlatform().SetLastError(telvor::win_error::kInvalidLevel);
     return FALSE;
   }
   *pcReturned = 1;

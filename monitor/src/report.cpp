@@ -6,10 +6,10 @@ namespace quor {
 
 void ReportCode(const char16_t* format, std::int32_t code) {
   const telvor::Text text = telvor::FormatCode(format, code);
-  Platform().ShowMessage(text.c_str(), kCaption, Owner::kNone);
+  CurrentPlatform().ShowMessage(text.c_str(), kCaption, Owner::kNone);
 }
 
-std::int32_t LastErrorCode() { return static_cast<std::int32_t>(Platform().LastError()); }
+std::int32_t LastErrorCode() { return static_cast<std::int32_t>(CurrentPlatform().LastError()); }
 
 void ReportLastError(const char16_t* format) { ReportCode(format, LastErrorCode()); }
 

@@ -1,14 +1,18 @@
 #include "settings.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #include "report.h"
 #include "telvor_common/text.h"
+#include "telvor_common/win_errors.h"
 #include "text_cast.h"
 
 namespace quor {
 
 namespace {
+
+namespace win_error = telvor::win_error;
 
 constexpr char16_t kServerIpValue[] = u"HylaFAXServerIp";
 constexpr char16_t kUserValue[] = u"User";
@@ -27,17 +31,20 @@ constexpr char16_t kInitialAttempts[] = u"1";
 // registration (the monitor's library name) and that was never set up.
 constexpr DWORD kFreshKeyValues = 1;
 
+// The registry functions answer with a Windows error code.
+std::uint32_t Code(LONG result) { return static_cast<std::uint32_t>(result); }
+
 void ShowRegistryMessage(const char16_t* text) {
-  Platform().ShowMessage(text, kCaption, Owner::kTopWindow);
+  CurrentPlatform().ShowMessage(text, kCaption, Owner::kTopWindow);
 }
 
 // The number of values in the key; 0 (after a message) when the query fails.
 DWORD QueryValueCount(const MONITORINIT& init) {
   DWORD count = 0;
-  const LONG result =
-      init.pMonitorReg->fpQueryInfoKey(init.hckRegistryRoot, nullptr, nullptr, &count, nullptr,
-                                       nullptr, nullptr, nullptr, init.hSpooler);
-  if (result != ERROR_SUCCESS) {
+  const auto result =
+      Code(init.pMonitorReg->fpQueryInfoKey(init.hckRegistryRoot, nullptr, nullptr, &count, nullptr,
+                                            nullptr, nullptr, nullptr, init.hSpooler));
+  if (result != win_error::kSuccess) {
     ShowRegistryMessage(kReadFailed);
     return 0;
   }
@@ -46,10 +53,10 @@ DWORD QueryValueCount(const MONITORINIT& init) {
 
 void WriteValue(const MONITORINIT& init, const char16_t* name, const char16_t* text) {
   const auto bytes = static_cast<DWORD>(sizeof(char16_t) * (telvor::TextLength(text) + 1));
-  const LONG result =
-      init.pMonitorReg->fpSetValue(init.hckRegistryRoot, AsWide(name), REG_SZ,
-                                   reinterpret_cast<const BYTE*>(text), bytes, init.hSpooler);
-  if (result != ERROR_SUCCESS) ShowRegistryMessage(kWriteFailed);
+  const auto result =
+      Code(init.pMonitorReg->fpSetValue(init.hckRegistryRoot, AsWide(name), REG_SZ,
+                                        reinterpret_cast<const BYTE*>(text), bytes, init.hSpooler));
+  if (result != win_error::kSuccess) ShowRegistryMessage(kWriteFailed);
 }
 
 void WriteSettings(const MONITORINIT& init) {
@@ -62,15 +69,23 @@ void WriteSettings(const MONITORINIT& init) {
 }
 
 void StoreNarrow(NarrowSetting& setting, const char16_t* text) {
-  if (Platform().ToAnsi(text, setting.text, sizeof(setting.text))) {
+  if (CurrentPlatform().ToAnsi(text, setting.text, sizeof(setting.text))) {
     setting.conversion_error = 0;
   } else {
-    setting.conversion_error = Platform().LastError();
+    setting.conversion_error = CurrentPlatform().LastError();
     setting.text[0] = 0;
   }
 }
 
 bool Equal(const char16_t* a, const char16_t* b) { return telvor::TextView(a) == b; }
+
+bool IsSettingName(const char16_t* name) {
+  for (const char16_t* setting :
+       {kServerIpValue, kUserValue, kPasswordValue, kMailValue, kAttemptsValue}) {
+    if (Equal(name, setting)) return true;
+  }
+  return false;
+}
 
 void ReadValue(const MONITORINIT& init, DWORD index) {
   // One unit more than the capacities given, always zero: a name or text
@@ -79,16 +94,17 @@ void ReadValue(const MONITORINIT& init, DWORD index) {
   char16_t data[kTextUnits + 1] = {};
   DWORD name_capacity = kTextUnits;
   DWORD data_capacity = kTextUnits * sizeof(char16_t);
-  const LONG result = init.pMonitorReg->fpEnumValue(
+  const auto result = Code(init.pMonitorReg->fpEnumValue(
       init.hckRegistryRoot, index, AsWide(name), &name_capacity, nullptr,
-      reinterpret_cast<BYTE*>(data), &data_capacity, init.hSpooler);
-  if (result == ERROR_NO_MORE_ITEMS) {
-    Platform().ShowMessage(kNoMoreItems, kEnumerationCaption, Owner::kNone);
+      reinterpret_cast<BYTE*>(data), &data_capacity, init.hSpooler));
+  if (result == win_error::kNoMoreItems) {
+    CurrentPlatform().ShowMessage(kNoMoreItems, kEnumerationCaption, Owner::kNone);
     return;
   }
-  if (result == ERROR_MORE_DATA) {
-    // A text longer than a field holds is not loaded in part.
-    ShowRegistryMessage(kReadFailed);
+  if (result == win_error::kMoreData) {
+    // One of ours with a text longer than its field is not loaded in part; a
+    // name too long for the buffer is none of ours and is passed over.
+    if (IsSettingName(name)) ShowRegistryMessage(kReadFailed);
     return;
   }
   if (Equal(name, kServerIpValue)) {
@@ -125,9 +141,12 @@ void ResetSettings() { g_settings = InitialSettings(); }
 void LoadSettings(const MONITORINIT& init) {
   DWORD count = QueryValueCount(init);
   if (count == kFreshKeyValues) {
-    // Cancelled: nothing is stored, so the setup comes again next time; this
-    // job goes on with the settings in memory.
-    if (Platform().SetupDialog(g_settings.wide) == DialogResult::kOk) {
+    // Cancelled, or confirmed without a server (Enter in a form that was
+    // never filled in): nothing is stored, so the setup comes again next
+    // time; this job goes on with the settings in memory.
+    SetupFields fields = g_settings.wide;
+    if (CurrentPlatform().AskSettings(fields) == DialogResult::kOk && fields.server_ip[0] != 0) {
+      g_settings.wide = fields;
       WriteSettings(init);
       count = QueryValueCount(init);
     }

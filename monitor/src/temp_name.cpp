@@ -1,12 +1,36 @@
 #include "temp_name.h"
 
+#include "platform.h"
+#include "report.h"
+#include "telvor_common/win_errors.h"
+
 namespace quor {
 
 namespace {
+constexpr char16_t kTempVariable[] = u"TEMP";
+constexpr char16_t kEnvironmentFailed[] = u"GetEnvironmentVariable error %d\n";
+
 constexpr std::size_t kPrefixChars = 3;
 constexpr char16_t kExtension[] = u".tmp";
 constexpr char16_t kHexDigits[] = u"0123456789ABCDEF";
 }  // namespace
+
+bool TempDirectory(char16_t (&directory)[kPathUnits]) {
+  constexpr std::uint32_t kCapacity = kPathUnits - 1;  // room for the separator
+  const std::uint32_t length =
+      CurrentPlatform().ReadEnvironment(kTempVariable, directory, kCapacity);
+  if (length == 0) {
+    ReportLastError(kEnvironmentFailed);
+    return false;
+  }
+  if (length >= kCapacity) {
+    ReportCode(kEnvironmentFailed, telvor::win_error::kInsufficientBuffer);
+    return false;
+  }
+  directory[length] = kPathSeparator;
+  directory[length + 1] = 0;
+  return true;
+}
 
 telvor::Text TempName(telvor::TextView directory, telvor::TextView prefix, std::uint32_t number) {
   telvor::Text digits;

@@ -7,6 +7,9 @@
 #include "telvor_common/text.h"
 #include "temp_name.h"
 
+// The library's export (entry.cpp, built into the tests).
+extern "C" LPMONITOR2 WINAPI InitializePrintMonitor2(PMONITORINIT pMonitorInit, PHANDLE phMonitor);
+
 namespace quor::testing {
 
 namespace {
@@ -20,19 +23,19 @@ HANDLE const kSpooler = &g_spooler_marker;
 int g_library_marker = 0;
 int g_printer_marker = 0;
 
-std::string Ascii(const std::u16string& text) { return telvor::ToUtf8(text); }
-
-bool KeyAndSpooler(HANDLE key, HANDLE spooler) { return key == kKey && spooler == kSpooler; }
+void CheckKeyAndSpooler(FakeRegistry& r, const char* call, HANDLE key, HANDLE spooler) {
+  if (key != kKey || spooler != kSpooler) r.faults.push_back(std::string(call) + ": key, spooler");
+}
 
 LONG WINAPI QueryInfoKey(HANDLE key, PDWORD sub_keys, PDWORD sub_key_length, PDWORD values,
                          PDWORD value_name_length, PDWORD data_length, PDWORD security,
                          PFILETIME write_time, HANDLE spooler) {
   FakeRegistry& r = *g_registry;
-  const bool only_count = !sub_keys && !sub_key_length && values && !value_name_length &&
-                          !data_length && !security && !write_time;
-  r.calls.push_back(
-      std::string("query") +
-      (KeyAndSpooler(key, spooler) && only_count && *values == 0 ? "" : " (bad arguments)"));
+  CheckKeyAndSpooler(r, "query", key, spooler);
+  if (sub_keys || sub_key_length || !values || value_name_length || data_length || security ||
+      write_time || *values != 0) {
+    r.faults.push_back("query: asks for more than a preset value count");
+  }
   if (r.query_result != ERROR_SUCCESS) return r.query_result;
   *values = static_cast<DWORD>(r.values.size());
   return ERROR_SUCCESS;
@@ -41,17 +44,15 @@ LONG WINAPI QueryInfoKey(HANDLE key, PDWORD sub_keys, PDWORD sub_key_length, PDW
 LONG WINAPI SetValue(HANDLE key, LPCWSTR name, DWORD type, const BYTE* data, DWORD size,
                      HANDLE spooler) {
   FakeRegistry& r = *g_registry;
+  CheckKeyAndSpooler(r, "set", key, spooler);
+  if (type != REG_SZ) r.faults.push_back("set: not REG_SZ");
   const std::u16string value_name(reinterpret_cast<const char16_t*>(name));
-  r.calls.push_back("set " + Ascii(value_name) +
-                    (KeyAndSpooler(key, spooler) && type == REG_SZ ? "" : " (bad arguments)"));
-  r.written_data.emplace_back(data, data + size);
   for (const auto& failing : r.failing_writes) {
     if (failing == value_name) return 5;
   }
-  FakeRegistry::Value value;
-  value.name = value_name;
+  FakeRegistry::Value value{value_name, {}};
+  // Stored as given, terminator included, so that the size shows.
   value.data.assign(reinterpret_cast<const char16_t*>(data), size / 2);
-  if (!value.data.empty() && value.data.back() == 0) value.data.pop_back();
   for (auto& existing : r.values) {
     if (existing.name == value_name) {
       existing = value;
@@ -65,13 +66,15 @@ LONG WINAPI SetValue(HANDLE key, LPCWSTR name, DWORD type, const BYTE* data, DWO
 LONG WINAPI EnumValue(HANDLE key, DWORD index, LPWSTR name, PDWORD name_capacity, PDWORD type,
                       PBYTE data, PDWORD data_capacity, HANDLE spooler) {
   FakeRegistry& r = *g_registry;
-  const bool fresh = *name_capacity == 128 && *data_capacity == 256 && name[0] == 0 &&
-                     data[0] == 0 && !type && KeyAndSpooler(key, spooler);
-  r.calls.push_back("enum " + std::to_string(index) + (fresh ? "" : " (bad arguments)"));
+  CheckKeyAndSpooler(r, "enum", key, spooler);
+  if (*name_capacity != 128 || *data_capacity != 256 || name[0] != 0 || data[0] != 0 || type) {
+    r.faults.push_back("enum: buffers not fresh");
+  }
   const auto forced = r.enum_results.find(index);
   if (forced != r.enum_results.end()) return forced->second;
   if (index >= r.values.size()) return ERROR_NO_MORE_ITEMS;
-  const FakeRegistry::Value& value = r.values[index];
+  FakeRegistry::Value value = r.values[index];
+  if (!value.data.empty() && value.data.back() == 0) value.data.pop_back();
   const std::size_t name_units = value.name.size() + 1;
   const std::size_t data_bytes = (value.data.size() + 1) * 2;
   if (name_units > *name_capacity) return ERROR_MORE_DATA;
@@ -82,11 +85,6 @@ LONG WINAPI EnumValue(HANDLE key, DWORD index, LPWSTR name, PDWORD name_capacity
   *data_capacity = static_cast<DWORD>(data_bytes);
   return ERROR_SUCCESS;
 }
-
-}  // namespace
-
-std::vector<SendFaxCall> g_sendfax_calls;
-std::int32_t g_sendfax_result = 0;
 
 std::int32_t FakeSendFax(const char* server_ip, const char* user, const char* password,
                          const char* fax_number, const char* mail, const char* info,
@@ -102,23 +100,28 @@ std::int32_t FakeSendFax(const char* server_ip, const char* user, const char* pa
   return g_sendfax_result;
 }
 
+}  // namespace
+
+std::vector<SendFaxCall> g_sendfax_calls;
+std::int32_t g_sendfax_result = 0;
+
 FakePlatform::~FakePlatform() {
   for (void* memory : allocations) std::free(memory);
 }
 
-void* FakePlatform::AllocateZeroed(std::size_t size) {
-  calls.push_back("allocate " + std::to_string(size));
+void* FakePlatform::AllocateTable(std::size_t size) {
   if (allocation_fails) {
     last_error = 8;
     return nullptr;
   }
-  allocations.push_back(std::calloc(1, size));
+  // Not zeroed here: the monitor must fill every slot itself.
+  allocations.push_back(std::malloc(size));
+  std::memset(allocations.back(), 0xA5, size);
   return allocations.back();
 }
 
-Handle FakePlatform::CreateUnsharedFile(const char16_t* path) {
+Handle FakePlatform::OpenExclusiveFile(const char16_t* path) {
   const std::u16string name(path);
-  calls.push_back("create " + Ascii(name));
   if (create_fails) {
     last_error = *create_fails;
     return nullptr;
@@ -138,9 +141,8 @@ Handle FakePlatform::CreateUnsharedFile(const char16_t* path) {
   return handle;
 }
 
-bool FakePlatform::WriteFile(Handle file, const void* data, std::uint32_t size,
-                             std::uint32_t* written) {
-  calls.push_back("write " + std::to_string(size));
+bool FakePlatform::AppendToFile(Handle file, const void* data, std::uint32_t size,
+                                std::uint32_t* written) {
   const auto at = handles.find(file);
   if (at == handles.end()) {
     *written = 0;
@@ -159,32 +161,19 @@ bool FakePlatform::WriteFile(Handle file, const void* data, std::uint32_t size,
   return true;
 }
 
-bool FakePlatform::SetEndOfFile(Handle file) {
-  calls.push_back("set end");
-  return handles.count(file) != 0;
-}
-
-bool FakePlatform::CloseHandle(Handle file) {
+bool FakePlatform::CloseFile(Handle file) {
   const auto at = handles.find(file);
   if (at == handles.end()) {
-    calls.push_back("close (not open)");
     last_error = 6;
     return false;
   }
-  calls.push_back("close " + Ascii(at->second));
   files[at->second].open = false;
   handles.erase(at);
   return true;
 }
 
-bool FakePlatform::DeleteNamedFile(const char16_t* path) {
-  calls.push_back("delete " + Ascii(path));
-  return files.erase(path) != 0;
-}
-
 std::uint32_t FakePlatform::ReadEnvironment(const char16_t* name, char16_t* buffer,
                                             std::uint32_t capacity) {
-  calls.push_back("environment " + Ascii(name));
   if (std::u16string(name) != u"TEMP" || !temp) {
     last_error = 203;
     return 0;
@@ -194,19 +183,21 @@ std::uint32_t FakePlatform::ReadEnvironment(const char16_t* name, char16_t* buff
   return static_cast<std::uint32_t>(temp->size());
 }
 
-std::uint32_t FakePlatform::TempFileName(const char16_t* directory, const char16_t* prefix,
-                                         std::uint32_t unique, char16_t* path) {
-  calls.push_back("temp name " + Ascii(directory) + " " + Ascii(prefix) + " " +
-                  std::to_string(unique));
-  const std::uint32_t number = unique != 0 ? unique : next_fresh_number++;
+std::uint32_t FakePlatform::FormTempName(const char16_t* directory, const char16_t* prefix,
+                                         std::uint32_t number, char16_t* path) {
+  return telvor::CopyText(path, kPathUnits, TempName(directory, prefix, number)) ? number : 0;
+}
+
+std::uint32_t FakePlatform::CreateFreshTempFile(const char16_t* directory, const char16_t* prefix,
+                                                char16_t* path) {
+  const std::uint32_t number = next_fresh_number++;
   const telvor::Text name = TempName(directory, prefix, number);
   if (!telvor::CopyText(path, kPathUnits, name)) return 0;
-  if (unique == 0) files[name] = FakeFile{};
+  files[name] = FakeFile{};
   return number;
 }
 
 Handle FakePlatform::LoadFaxLibrary() {
-  calls.push_back("load library");
   if (load_fails) {
     last_error = 126;
     return nullptr;
@@ -216,8 +207,7 @@ Handle FakePlatform::LoadFaxLibrary() {
 }
 
 SendFaxFunction FakePlatform::ResolveSendFax(Handle library, const char* name) {
-  calls.push_back(std::string("resolve ") + name);
-  if (resolve_fails || library != &g_library_marker) {
+  if (resolve_fails || library != &g_library_marker || std::string(name) != "sendfax") {
     last_error = 127;
     return nullptr;
   }
@@ -225,7 +215,6 @@ SendFaxFunction FakePlatform::ResolveSendFax(Handle library, const char* name) {
 }
 
 bool FakePlatform::FreeFaxLibrary(Handle library) {
-  calls.push_back("free library");
   if (library != &g_library_marker || library_references == 0) {
     last_error = 6;
     return false;
@@ -234,29 +223,30 @@ bool FakePlatform::FreeFaxLibrary(Handle library) {
   return true;
 }
 
-DialogResult FakePlatform::SetupDialog(SetupFields& fields) {
-  calls.push_back("setup dialog");
+DialogResult FakePlatform::AskSettings(SetupFields& fields) {
+  ++setups_shown;
   setup_initial_attempts = fields.attempts;
   if (setup_result == DialogResult::kOk) fields = setup_answer;
   if (setup_result == DialogResult::kFailed) last_error = 1813;
   return setup_result;
 }
 
-DialogResult FakePlatform::FaxNumberDialog(FaxNumberFields& fields) {
-  calls.push_back("fax number dialog");
+DialogResult FakePlatform::AskFaxNumber(FaxNumberFields& fields) {
+  ++fax_numbers_shown;
   fax_number_initial_attempts = fields.attempts;
+  files_open_at_fax_number = 0;
+  for (const auto& file : files) files_open_at_fax_number += file.second.open;
   if (fax_number_result == DialogResult::kOk) fields = fax_number_answer;
   if (fax_number_result == DialogResult::kFailed) last_error = 1813;
   return fax_number_result;
 }
 
 void FakePlatform::ShowMessage(const char16_t* text, const char16_t* caption, Owner owner) {
-  calls.push_back("message " + Ascii(text));
-  messages.push_back(Message{text, caption, owner});
+  messages.push_back(Message{text, caption, owner, open_printers});
 }
 
 bool FakePlatform::OpenJobPrinter(const char16_t* printer_name, Handle* printer) {
-  calls.push_back("open printer " + Ascii(printer_name));
+  printer_names.push_back(printer_name);
   if (open_printer_fails) {
     last_error = 1801;
     return false;
@@ -266,15 +256,13 @@ bool FakePlatform::OpenJobPrinter(const char16_t* printer_name, Handle* printer)
   return true;
 }
 
-bool FakePlatform::SetJobCommand(Handle printer, std::uint32_t job_id, std::uint32_t command) {
-  calls.push_back("set job " + std::to_string(job_id) + " " + std::to_string(command));
-  job_commands.push_back(job_id);
-  job_commands.push_back(command);
-  return printer == &g_printer_marker;
+bool FakePlatform::MarkJobSent(Handle printer, std::uint32_t job_id) {
+  if (printer != &g_printer_marker || open_printers == 0) return false;
+  jobs_sent.push_back(job_id);
+  return true;
 }
 
 bool FakePlatform::CloseJobPrinter(Handle printer) {
-  calls.push_back("close printer");
   if (printer != &g_printer_marker || open_printers == 0) return false;
   --open_printers;
   return true;
@@ -319,6 +307,13 @@ FakeRegistry::FakeRegistry() {
 
 void FakeRegistry::Registered() { values = {Value{u"Driver", u"quor.dll"}}; }
 
+long FakeRegistry::StoredBytes(const std::u16string& name) const {
+  for (const Value& value : values) {
+    if (value.name == name) return static_cast<long>(value.data.size() * 2);
+  }
+  return -1;
+}
+
 MonitorTest::MonitorTest() {
   g_registry = &registry;
   g_platform = &platform;
@@ -326,12 +321,69 @@ MonitorTest::MonitorTest() {
   g_sendfax_result = 0;
   UsePlatform(&platform);
   ResetMonitorState();
+  table = InitializePrintMonitor2(&registry.init, &monitor);
+  AnswerFaxNumber(u"5551234", u"3", u"note");
 }
 
 MonitorTest::~MonitorTest() {
+  EXPECT_EQ(registry.faults, std::vector<std::string>{});
   UsePlatform(nullptr);
   g_registry = nullptr;
   g_platform = nullptr;
+}
+
+BOOL MonitorTest::Open(HANDLE* port) {
+  char16_t name[] = u"FX:";
+  return table->pfnOpenPort(monitor, reinterpret_cast<LPWSTR>(name), port);
+}
+
+HANDLE MonitorTest::OpenOrFail() {
+  HANDLE port = nullptr;
+  EXPECT_TRUE(Open(&port));
+  return port;
+}
+
+BOOL MonitorTest::Start(HANDLE port, DWORD job_id) {
+  char16_t printer[] = u"Telvor Printer";
+  return table->pfnStartDocPort(port, reinterpret_cast<LPWSTR>(printer), job_id, 1, nullptr);
+}
+
+DWORD MonitorTest::Write(HANDLE port, const std::string& data) {
+  DWORD written = kUnset;
+  std::string copy = data;
+  EXPECT_TRUE(table->pfnWritePort(port, reinterpret_cast<LPBYTE>(copy.data()),
+                                  static_cast<DWORD>(copy.size()), &written));
+  return written;
+}
+
+SendFaxCall MonitorTest::SendJob(const std::string& data) {
+  const std::size_t before = g_sendfax_calls.size();
+  const HANDLE port = OpenOrFail();
+  if (Start(port)) {
+    Write(port, data);
+    End(port);
+  }
+  Close(port);
+  return g_sendfax_calls.size() > before ? g_sendfax_calls.back() : SendFaxCall{};
+}
+
+void MonitorTest::AnswerFaxNumber(const char16_t* number, const char16_t* attempts,
+                                  const char16_t* info) {
+  platform.fax_number_result = DialogResult::kOk;
+  telvor::CopyText(platform.fax_number_answer.fax_number, kFaxNumberUnits, number);
+  telvor::CopyText(platform.fax_number_answer.attempts, kAttemptsUnits, attempts);
+  telvor::CopyText(platform.fax_number_answer.info, kTextUnits, info);
+}
+
+void MonitorTest::AnswerSetup(const char16_t* server, const char16_t* user,
+                              const char16_t* password, const char16_t* mail,
+                              const char16_t* attempts) {
+  platform.setup_result = DialogResult::kOk;
+  telvor::CopyText(platform.setup_answer.server_ip, kTextUnits, server);
+  telvor::CopyText(platform.setup_answer.user, kTextUnits, user);
+  telvor::CopyText(platform.setup_answer.password, kTextUnits, password);
+  telvor::CopyText(platform.setup_answer.mail, kTextUnits, mail);
+  telvor::CopyText(platform.setup_answer.attempts, kAttemptsUnits, attempts);
 }
 
 }  // namespace quor::testing

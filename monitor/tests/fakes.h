@@ -1,5 +1,6 @@
 // Fakes for the monitor's platform interface, the spooler's registry
-// functions and sendfax, and a fixture that installs them.
+// functions and sendfax, and a fixture that drives the monitor through the
+// operations table its export returns, as the spooler does.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,6 +20,7 @@ struct Message {
   std::u16string text;
   std::u16string caption;
   Owner owner;
+  int printers_open;  // job printers still open when it was shown
 };
 
 struct FakeFile {
@@ -26,12 +28,8 @@ struct FakeFile {
   bool open = false;
 };
 
-class FakePlatform : public MonitorPlatform {
+class FakePlatform : public Platform {
  public:
-  // Everything the monitor did, in order, one line per call.
-  std::vector<std::string> calls;
-  std::vector<Message> messages;
-
   std::uint32_t last_error = 0;
   bool allocation_fails = false;
   std::vector<void*> allocations;
@@ -39,7 +37,7 @@ class FakePlatform : public MonitorPlatform {
   // The files by path; open handles map to paths.
   std::map<std::u16string, FakeFile> files;
   std::map<Handle, std::u16string> handles;
-  std::optional<std::uint32_t> create_fails;  // error code for the next creates
+  std::optional<std::uint32_t> create_fails;  // error code for the next opens
   std::optional<std::size_t> disk_space;      // bytes left on the disk
   std::uint32_t next_fresh_number = 0x1A2B;
 
@@ -51,44 +49,52 @@ class FakePlatform : public MonitorPlatform {
 
   DialogResult setup_result = DialogResult::kCancel;
   SetupFields setup_answer{};
+  int setups_shown = 0;
   std::u16string setup_initial_attempts;
   DialogResult fax_number_result = DialogResult::kOk;
   FaxNumberFields fax_number_answer{};
+  int fax_numbers_shown = 0;
   std::u16string fax_number_initial_attempts;
+  int files_open_at_fax_number = -1;
 
   bool open_printer_fails = false;
   int open_printers = 0;
-  std::vector<std::uint32_t> job_commands;  // job id and command, pairwise
+  std::vector<std::u16string> printer_names;
+  std::vector<std::uint32_t> jobs_sent;
 
   std::optional<std::u16string> conversion_fails_for;
+  std::vector<Message> messages;
 
   ~FakePlatform() override;
 
   std::uint32_t LastError() override { return last_error; }
   void SetLastError(std::uint32_t code) override { last_error = code; }
-  void* AllocateZeroed(std::size_t size) override;
-  Handle CreateUnsharedFile(const char16_t* path) override;
-  bool WriteFile(Handle file, const void* data, std::uint32_t size,
-                 std::uint32_t* written) override;
-  bool SetEndOfFile(Handle file) override;
-  bool CloseHandle(Handle file) override;
-  bool DeleteNamedFile(const char16_t* path) override;
+  void* AllocateTable(std::size_t size) override;
+  Handle OpenExclusiveFile(const char16_t* path) override;
+  bool AppendToFile(Handle file, const void* data, std::uint32_t size,
+                    std::uint32_t* written) override;
+  bool CutFileHere(Handle file) override { return handles.count(file) != 0; }
+  bool CloseFile(Handle file) override;
+  bool RemoveFile(const char16_t* path) override { return files.erase(path) != 0; }
   std::uint32_t ReadEnvironment(const char16_t* name, char16_t* buffer,
                                 std::uint32_t capacity) override;
-  std::uint32_t TempFileName(const char16_t* directory, const char16_t* prefix,
-                             std::uint32_t unique, char16_t* path) override;
+  std::uint32_t FormTempName(const char16_t* directory, const char16_t* prefix,
+                             std::uint32_t number, char16_t* path) override;
+  std::uint32_t CreateFreshTempFile(const char16_t* directory, const char16_t* prefix,
+                                    char16_t* path) override;
   Handle LoadFaxLibrary() override;
   SendFaxFunction ResolveSendFax(Handle library, const char* name) override;
   bool FreeFaxLibrary(Handle library) override;
-  DialogResult SetupDialog(SetupFields& fields) override;
-  DialogResult FaxNumberDialog(FaxNumberFields& fields) override;
+  DialogResult AskSettings(SetupFields& fields) override;
+  DialogResult AskFaxNumber(FaxNumberFields& fields) override;
   void ShowMessage(const char16_t* text, const char16_t* caption, Owner owner) override;
   bool OpenJobPrinter(const char16_t* printer_name, Handle* printer) override;
-  bool SetJobCommand(Handle printer, std::uint32_t job_id, std::uint32_t command) override;
+  bool MarkJobSent(Handle printer, std::uint32_t job_id) override;
   bool CloseJobPrinter(Handle printer) override;
   bool ToAnsi(const char16_t* text, char* out, std::size_t capacity) override;
 
   bool IsOpen(const std::u16string& path) const;
+  bool Exists(const std::u16string& path) const { return files.count(path) != 0; }
   std::vector<std::u16string> MessageTexts() const;
 };
 
@@ -99,11 +105,11 @@ struct FakeRegistry {
     std::u16string data;  // without the terminator
   };
   std::vector<Value> values;
-  std::vector<std::string> calls;
   LONG query_result = ERROR_SUCCESS;
   std::vector<std::u16string> failing_writes;
   std::map<DWORD, LONG> enum_results;  // forced results by index
-  std::vector<std::vector<std::uint8_t>> written_data;
+  // Calls whose arguments are not what the spooler's functions expect.
+  std::vector<std::string> faults;
 
   MONITORREG functions{};
   MONITORINIT init{};
@@ -111,6 +117,8 @@ struct FakeRegistry {
   FakeRegistry();
   // A key as the spooler leaves it at registration.
   void Registered();
+  // The bytes stored for a value (UTF-16 with terminator), or -1.
+  long StoredBytes(const std::u16string& name) const;
 };
 
 // What sendfax received, and what it answers.
@@ -122,18 +130,39 @@ struct SendFaxCall {
 };
 extern std::vector<SendFaxCall> g_sendfax_calls;
 extern std::int32_t g_sendfax_result;
-std::int32_t FakeSendFax(const char* server_ip, const char* user, const char* password,
-                         const char* fax_number, const char* mail, const char* info,
-                         const char* filename, std::int32_t maxdials);
 
-// Installs fresh fakes and the monitor's state at load.
+// Installs fresh fakes and the monitor's state at load, and takes the
+// operations table from the export.
 class MonitorTest : public ::testing::Test {
  protected:
+  static constexpr DWORD kJobId = 17;
+  static constexpr DWORD kUnset = 0xA5A5A5A5;
+  static HANDLE SentinelHandle() { return reinterpret_cast<HANDLE>(0x5E5E); }
+
   MonitorTest();
   ~MonitorTest() override;
 
+  // The port as the spooler opens it; the handle stays at its sentinel when
+  // the opening fails.
+  BOOL Open(HANDLE* port);
+  HANDLE OpenOrFail();
+  BOOL Start(HANDLE port, DWORD job_id = kJobId);
+  // Writes `data`; the count written.
+  DWORD Write(HANDLE port, const std::string& data);
+  BOOL End(HANDLE port) { return table->pfnEndDocPort(port); }
+  BOOL Close(HANDLE port) { return table->pfnClosePort(port); }
+  // Opens the port, runs one job with `data` and closes the port; the
+  // arguments sendfax received (empty when it was not called).
+  SendFaxCall SendJob(const std::string& data = "%!PS\n");
+
+  void AnswerFaxNumber(const char16_t* number, const char16_t* attempts, const char16_t* info);
+  void AnswerSetup(const char16_t* server, const char16_t* user, const char16_t* password,
+                   const char16_t* mail, const char16_t* attempts);
+
   FakePlatform platform;
   FakeRegistry registry;
+  HANDLE monitor = nullptr;
+  LPMONITOR2 table = nullptr;
 };
 
 }  // namespace quor::testing

@@ -1,8 +1,7 @@
 // Port enumeration: the record at the front of the caller's buffer, its
 // strings packed backwards at the end, nothing written outside cbBuf.
-#include "ports.h"
-
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "fakes.h"
@@ -23,7 +22,7 @@ class EnumPortsTest : public MonitorTest {
     buffer = storage.data() + kGuard;
   }
   BOOL Enum(DWORD level, DWORD size, LPWSTR server = nullptr) {
-    return EnumPorts(&registry.init, server, level, buffer, size, &needed, &returned);
+    return table->pfnEnumPorts(monitor, server, level, buffer, size, &needed, &returned);
   }
   std::u16string StringAt(const void* address) const {
     std::u16string text;
@@ -54,8 +53,8 @@ class EnumPortsTest : public MonitorTest {
   static constexpr std::size_t kGuard = 64;
   std::vector<unsigned char> storage;
   unsigned char* buffer = nullptr;
-  DWORD needed = 0xDEAD;
-  DWORD returned = 0xBEEF;
+  DWORD needed = kUnset;
+  DWORD returned = kUnset;
 };
 
 TEST_F(EnumPortsTest, Level1WithExactlyTheNeededSizeIsRecordThenName) {
@@ -94,36 +93,42 @@ TEST_F(EnumPortsTest, Level2WithExactlyTheNeededSizeFollowsTheFieldOrder) {
   EXPECT_TRUE(Untouched(kGuard + size, storage.size()));
 }
 
-TEST_F(EnumPortsTest, ATooSmallBufferGetsTheNeededSizeForTheSecondCall) {
+TEST_F(EnumPortsTest, NeededMinusOneFailsWithTheSizeAndNeededOrMoreSucceeds) {
   const DWORD level1 = sizeof(PORT_INFO_1W) + kLevel1Strings;
   const DWORD level2 = sizeof(PORT_INFO_2W) + kLevel2Strings;
-  for (const auto& [level, size, need] : {std::tuple<DWORD, DWORD, DWORD>{1, 0, level1},
-                                          {1, level1 - 1, level1},
-                                          {2, 0, level2},
-                                          {2, level2 - 1, level2}}) {
-    SCOPED_TRACE(::testing::Message() << "level " << level << " size " << size);
-    Prepare(level2);
-    returned = 0xBEEF;
-    EXPECT_FALSE(Enum(level, size));
-    EXPECT_EQ(platform.last_error, 122u);
-    EXPECT_EQ(needed, need);
-    EXPECT_EQ(returned, 0xBEEFu);
-    EXPECT_TRUE(Untouched(0, storage.size()));
-    // The spooler then calls again with the size reported.
-    Prepare(needed);
-    EXPECT_TRUE(Enum(level, needed));
-    EXPECT_EQ(returned, 1u);
+  for (const auto& [level, need] : {std::tuple<DWORD, DWORD>{1, level1}, {2, level2}}) {
+    for (DWORD size : {DWORD{0}, need - 1, need, need + 1}) {
+      SCOPED_TRACE(::testing::Message() << "level " << level << " size " << size);
+      Prepare(size);
+      needed = kUnset;
+      returned = kUnset;
+      platform.last_error = 0;
+      const BOOL ok = Enum(level, size);
+      EXPECT_EQ(needed, need);
+      EXPECT_TRUE(Untouched(kGuard + size, storage.size()));
+      EXPECT_TRUE(Untouched(0, kGuard));
+      if (size < need) {
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(platform.last_error, 122u);
+        EXPECT_EQ(returned, kUnset);
+        EXPECT_TRUE(Untouched(0, storage.size()));
+      } else {
+        EXPECT_TRUE(ok);
+        EXPECT_EQ(returned, 1u);
+        EXPECT_EQ(StringAt(level == 1 ? Level1().pName : Level2().pPortName), u"FX:");
+      }
+    }
   }
 }
 
 TEST_F(EnumPortsTest, OtherLevelsAreRefusedWithoutOutputs) {
   for (DWORD level : {0u, 3u}) {
     Prepare(256);
-    needed = 0xDEAD;
+    needed = kUnset;
     EXPECT_FALSE(Enum(level, 256));
     EXPECT_EQ(platform.last_error, 124u);
-    EXPECT_EQ(needed, 0xDEADu);
-    EXPECT_EQ(returned, 0xBEEFu);
+    EXPECT_EQ(needed, kUnset);
+    EXPECT_EQ(returned, kUnset);
     EXPECT_TRUE(Untouched(0, storage.size()));
   }
 }

@@ -71,13 +71,13 @@ Outcome RunOnTerminal(const std::string& form, const std::vector<std::string>& l
     if (form == "setup") {
       SetupFields fields{};
       fields.attempts[0] = u'1';
-      const DialogResult result = SystemPlatform()->SetupDialog(fields);
+      const DialogResult result = SystemPlatform().AskSettings(fields);
       line = Describe(result) + "|" + telvor::ToUtf8(fields.server_ip) + "|" +
              telvor::ToUtf8(fields.password) + "|" + telvor::ToUtf8(fields.attempts);
     } else {
       FaxNumberFields fields{};
       fields.attempts[0] = u'3';
-      const DialogResult result = SystemPlatform()->FaxNumberDialog(fields);
+      const DialogResult result = SystemPlatform().AskFaxNumber(fields);
       line = Describe(result) + "|" + telvor::ToUtf8(fields.fax_number) + "|" +
              telvor::ToUtf8(fields.attempts) + "|" + telvor::ToUtf8(fields.info);
     }

@@ -3,7 +3,6 @@
 #include <utility>
 
 #include "quor/prepared_answers.h"
-#include "quor/resource.h"
 #include "telvor_common/names.h"
 
 namespace telvor::spoolhost {

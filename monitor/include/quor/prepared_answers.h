@@ -22,7 +22,24 @@
 //
 // Without a prepared answer the form reads the terminal (/dev/tty); with no
 // terminal, or at end of input or Escape, it is cancelled.
+//
+// The ids are those of the dialogs' controls: the resource script reads them
+// from here too (plain macros, as the resource compiler takes them).
 #pragma once
+
+/* HSETUP */
+#define QUOR_ID_SERVER_IP 1000
+#define QUOR_ID_USER 1002
+#define QUOR_ID_PASSWORD 1003
+#define QUOR_ID_MAIL 1004
+#define QUOR_ID_DEFAULT_ATTEMPTS 1009
+
+/* CALLNUM */
+#define QUOR_ID_FAX_NUMBER 1000
+#define QUOR_ID_ATTEMPTS 1002
+#define QUOR_ID_INFO 1003
+
+#ifndef RC_INVOKED
 
 namespace quor {
 
@@ -31,3 +48,5 @@ inline constexpr char kFaxNumberAnswerVariable[] = "QUOR_ANSWER_CALLNUM";
 inline constexpr char kCancelAnswer[] = "cancel";
 
 }  // namespace quor
+
+#endif

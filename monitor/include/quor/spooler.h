@@ -1,4 +1,5 @@
-// The print spooler's records and calls as the monitor sees them. On Windows
+// The contract between the monitor and the spooler hosts that load it: the
+// print spooler's records and calls as the monitor sees them. On Windows
 // they come from the platform's own headers; elsewhere this header declares
 // them with the same layout rules (pointer-sized pointers and handles, 32-bit
 // DWORD/LONG/BOOL, natural alignment, UTF-16 text as 16-bit units), so that
@@ -24,6 +25,8 @@
 #else
 
 #include <stdint.h>
+
+#include "telvor_common/win_errors.h"
 
 #define WINAPI
 #define CALLBACK
@@ -59,13 +62,13 @@ typedef struct _BIDI_REQUEST_CONTAINER* PBIDI_REQUEST_CONTAINER;
 typedef struct _BIDI_RESPONSE_CONTAINER* PBIDI_RESPONSE_CONTAINER;
 typedef struct _PRINTER_DEFAULTSW* LPPRINTER_DEFAULTSW;
 
-#define ERROR_SUCCESS 0L
-#define ERROR_INVALID_HANDLE 6L
-#define ERROR_SHARING_VIOLATION 32L
-#define ERROR_INSUFFICIENT_BUFFER 122L
-#define ERROR_INVALID_LEVEL 124L
-#define ERROR_MORE_DATA 234L
-#define ERROR_NO_MORE_ITEMS 259L
+// The results of the registry functions and of EnumPorts that both sides
+// rely on, with the values of the one list of Windows error codes.
+#define ERROR_SUCCESS (static_cast<LONG>(telvor::win_error::kSuccess))
+#define ERROR_INSUFFICIENT_BUFFER (static_cast<LONG>(telvor::win_error::kInsufficientBuffer))
+#define ERROR_INVALID_LEVEL (static_cast<LONG>(telvor::win_error::kInvalidLevel))
+#define ERROR_MORE_DATA (static_cast<LONG>(telvor::win_error::kMoreData))
+#define ERROR_NO_MORE_ITEMS (static_cast<LONG>(telvor::win_error::kNoMoreItems))
 #define REG_SZ 1
 #define PORT_TYPE_WRITE 0x0001
 #define JOB_CONTROL_SENT_TO_PRINTER 6

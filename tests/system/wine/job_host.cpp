@@ -1,7 +1,7 @@
-// A Windows test host for quor.dll: loads the monitor the way the spooler
-// does, hands it a MONITORINIT whose registry functions work on a real
-// registry key, and prints one job to FX: while a helper thread answers the
-// real setup and fax-number dialogs as a person would.
+// A Windows test host for quor.dll: loads the monitor (a copy under another
+// file name) the way the spooler does, hands it a MONITORINIT whose registry functions work on a
+// real registry key, and prints one job to FX: while a helper thread answers the real setup and
+// fax-number dialogs as a person would.
 //
 //   telvor-job-host SERVER FAX-NUMBER NOTE [SCREENSHOT-DIRECTORY]
 //
@@ -25,6 +25,9 @@ using telvor::spoolhost::ByteSource;
 const wchar_t kTestKey[] = L"Software\\TelvorTest\\SpoolHost";
 const wchar_t kDriverValue[] = L"Driver";
 const wchar_t kMonitorLibrary[] = L"quor.dll";
+// The monitor is loaded from a copy under another file name, as an
+// administrator may install it: its dialogs must still be found.
+const wchar_t kRenamedMonitorLibrary[] = L"quor-renamed.dll";
 const char kEntryPoint[] = "InitializePrintMonitor2";
 const wchar_t kPrinterName[] = L"Telvor Printer";
 // Where Wine's spooler keeps its printers: a printer recorded there can be
@@ -287,8 +290,15 @@ int main(int argc, char** argv) {
   CreateDirectoryW(temp.c_str(), nullptr);
   SetEnvironmentVariableW(L"TEMP", temp.c_str());
 
-  HMODULE monitor = LoadLibraryW(kMonitorLibrary);
-  Check(monitor != nullptr, "quor.dll loaded");
+  wchar_t host_path[MAX_PATH];
+  GetModuleFileNameW(nullptr, host_path, MAX_PATH);
+  std::wstring here(host_path);
+  here.resize(here.rfind(L'\\') + 1);
+  const std::wstring renamed = here + kRenamedMonitorLibrary;
+  Check(CopyFileW((here + kMonitorLibrary).c_str(), renamed.c_str(), FALSE) != 0,
+        "quor.dll copied to quor-renamed.dll");
+  HMODULE monitor = LoadLibraryW(renamed.c_str());
+  Check(monitor != nullptr, "quor-renamed.dll loaded");
   auto initialize = monitor ? reinterpret_cast<InitializePrintMonitor2Function>(
                                   reinterpret_cast<void*>(GetProcAddress(monitor, kEntryPoint)))
                             : nullptr;
@@ -341,6 +351,8 @@ int main(int argc, char** argv) {
   RegCloseKey(key);
   RegDeleteTreeW(HKEY_CURRENT_USER, kTestKey);
   ForgetPrinter();
+  FreeLibrary(monitor);
+  DeleteFileW(renamed.c_str());
   // Run inside Wine's desktop (explorer /desktop) the exit status is lost:
   // the last line tells.
   if (failures > 0) {

@@ -1,7 +1,10 @@
 /* Dialog and bitmap resources of the monitor: names, control ids and texts,
    shared by the resource script and the code (a C header, as the resource
-   compiler reads it). Code takes a text as u"" QUOR_..._TEXT. */
+   compiler reads it). Code takes a text as u"" QUOR_..._TEXT. The ids of the
+   controls a host can answer are in quor/prepared_answers.h. */
 #pragma once
+
+#include "quor/prepared_answers.h"
 
 #define QUOR_SETUP_DIALOG "HSETUP"
 #define QUOR_FAX_NUMBER_DIALOG "CALLNUM"
@@ -11,15 +14,10 @@
 
 /* HSETUP */
 #define QUOR_SETUP_CAPTION "Telvor Printer Setup"
-#define QUOR_ID_SERVER_IP 1000
-#define QUOR_ID_USER 1002
-#define QUOR_ID_PASSWORD 1003
-#define QUOR_ID_MAIL 1004
 #define QUOR_ID_USER_LABEL 1005
 #define QUOR_ID_PASSWORD_LABEL 1006
 #define QUOR_ID_MAIL_LABEL 1007
 #define QUOR_ID_DEFAULT_ATTEMPTS_LABEL 1008
-#define QUOR_ID_DEFAULT_ATTEMPTS 1009
 #define QUOR_ID_BANNER 1010
 #define QUOR_SERVER_IP_TEXT "HylaFax Server IP (e.g. 192.168.1.10)"
 #define QUOR_USER_TEXT "User"
@@ -30,10 +28,7 @@
 
 /* CALLNUM */
 #define QUOR_FAX_NUMBER_CAPTION "Telvor Printer"
-#define QUOR_ID_FAX_NUMBER 1000
 #define QUOR_ID_ATTEMPTS_LABEL 1001
-#define QUOR_ID_ATTEMPTS 1002
-#define QUOR_ID_INFO 1003
 #define QUOR_ID_INFO_LABEL 1004
 #define QUOR_FAX_NUMBER_TEXT "Enter Phone Number"
 #define QUOR_ATTEMPTS_TEXT "Attempts(1-9)"
