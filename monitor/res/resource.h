@@ -1,7 +1,7 @@
 /* Dialog and bitmap resources of the monitor: names, control ids and texts,
    shared by the resource script and the code (a C header, as the resource
-   compiler reads it). Code takes a text as u"" QUOR_..._TEXT. The ids of the
-   controls a host can answer are in quor/prepared_answers.h. */
+   compiler reads it). Code takes a text as u"" QUOR_..._TEXT. The ids, captions
+   and labels of the fields a host can answer are in quor/prepared_answers.h. */
 #pragma once
 
 #include "quor/prepared_answers.h"
@@ -13,24 +13,14 @@
 #define QUOR_DIALOG_FONT "MS Sans Serif"
 
 /* HSETUP */
-#define QUOR_SETUP_CAPTION "Telvor Printer Setup"
 #define QUOR_ID_USER_LABEL 1005
 #define QUOR_ID_PASSWORD_LABEL 1006
 #define QUOR_ID_MAIL_LABEL 1007
 #define QUOR_ID_DEFAULT_ATTEMPTS_LABEL 1008
 #define QUOR_ID_BANNER 1010
-#define QUOR_SERVER_IP_TEXT "HylaFax Server IP (e.g. 192.168.1.10)"
-#define QUOR_USER_TEXT "User"
-#define QUOR_PASSWORD_TEXT "Password"
-#define QUOR_MAIL_TEXT "E-mail"
-#define QUOR_DEFAULT_ATTEMPTS_TEXT "Default attempts"
 #define QUOR_OK_TEXT "OK"
 
 /* CALLNUM */
-#define QUOR_FAX_NUMBER_CAPTION "Telvor Printer"
 #define QUOR_ID_ATTEMPTS_LABEL 1001
 #define QUOR_ID_INFO_LABEL 1004
-#define QUOR_FAX_NUMBER_TEXT "Enter Phone Number"
-#define QUOR_ATTEMPTS_TEXT "Attempts(1-9)"
-#define QUOR_INFO_TEXT "More Info"
 #define QUOR_SEND_FAX_TEXT "Send Fax"

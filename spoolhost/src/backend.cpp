@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-#include "quor/resource.h"
+#include "quor/prepared_answers.h"
 
 namespace telvor::spoolhost::cups {
 namespace {

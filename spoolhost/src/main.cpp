@@ -27,7 +27,6 @@
 #include "options.h"
 #include "print_queue.h"
 #include "quor/prepared_answers.h"
-#include "quor/resource.h"
 #include "spooler.h"
 #include "terminal.h"
 

@@ -23,11 +23,19 @@
 // Without a prepared answer the form reads the terminal (/dev/tty); with no
 // terminal, or at end of input or Escape, it is cancelled.
 //
-// The ids are those of the dialogs' controls: the resource script reads them
-// from here too (plain macros, as the resource compiler takes them).
+// The form echoes each answer as a line "  LABEL: text" under its caption,
+// with the captions and labels below; hosts that read the echo go by them.
+// The ids, captions and labels are those of the dialogs: the resource script
+// reads them from here too (plain macros, as the resource compiler takes them).
 #pragma once
 
 /* HSETUP */
+#define QUOR_SETUP_CAPTION "Telvor Printer Setup"
+#define QUOR_SERVER_IP_TEXT "HylaFax Server IP (e.g. 192.168.1.10)"
+#define QUOR_USER_TEXT "User"
+#define QUOR_PASSWORD_TEXT "Password"
+#define QUOR_MAIL_TEXT "E-mail"
+#define QUOR_DEFAULT_ATTEMPTS_TEXT "Default attempts"
 #define QUOR_ID_SERVER_IP 1000
 #define QUOR_ID_USER 1002
 #define QUOR_ID_PASSWORD 1003
@@ -35,6 +43,10 @@
 #define QUOR_ID_DEFAULT_ATTEMPTS 1009
 
 /* CALLNUM */
+#define QUOR_FAX_NUMBER_CAPTION "Telvor Printer"
+#define QUOR_FAX_NUMBER_TEXT "Enter Phone Number"
+#define QUOR_ATTEMPTS_TEXT "Attempts(1-9)"
+#define QUOR_INFO_TEXT "More Info"
 #define QUOR_ID_FAX_NUMBER 1000
 #define QUOR_ID_ATTEMPTS 1002
 #define QUOR_ID_INFO 1003
