@@ -13,8 +13,10 @@ namespace quor {
 
 namespace {
 
-// The dialog templates are in the library's own module.
+// The library's own module, kept by its load notification: the dialog
+// templates are there.
 HMODULE g_library_module = nullptr;
+
 constexpr wchar_t kSetupTemplate[] = L"" QUOR_SETUP_DIALOG;
 constexpr wchar_t kFaxNumberTemplate[] = L"" QUOR_FAX_NUMBER_DIALOG;
 
