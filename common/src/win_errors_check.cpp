@@ -25,5 +25,6 @@ static_assert(e::kFilenameExcedRange == ERROR_FILENAME_EXCED_RANGE);
 static_assert(e::kMoreData == ERROR_MORE_DATA);
 static_assert(e::kNoMoreItems == ERROR_NO_MORE_ITEMS);
 static_assert(e::kServiceAlreadyRunning == ERROR_SERVICE_ALREADY_RUNNING);
+static_assert(e::kTimeout == ERROR_TIMEOUT);
 static_assert(e::kRpcServerUnavailable == RPC_S_SERVER_UNAVAILABLE);
 static_assert(e::kInvalidPrinterName == ERROR_INVALID_PRINTER_NAME);

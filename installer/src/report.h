@@ -4,20 +4,19 @@
 
 #include <cstdint>
 
-#include "operations.h"
-
 namespace telvor::installer {
 
 extern const char16_t kInstallCaption[];
 
-constexpr std::uint32_t kMbOk = 0x0;
-constexpr std::uint32_t kMbIconInformation = 0x40;
+// Message box styles (the platform's MB_* values).
+constexpr std::uint32_t kBoxOk = 0x0;
+constexpr std::uint32_t kBoxInformation = 0x40;
 
 // Shows `format` ("<call> error %d\n") with `code` as a signed decimal and
 // returns `code`.
-std::uint32_t ReportCode(InstallerOperations& ops, const char16_t* format, std::uint32_t code);
+std::uint32_t ReportCode(const char16_t* format, std::uint32_t code);
 
-// The same with the last-error code of the call that just failed.
-std::uint32_t ReportLastError(InstallerOperations& ops, const char16_t* format);
+// The same with the last error of the call that just failed.
+std::uint32_t ReportLastError(const char16_t* format);
 
 }  // namespace telvor::installer

@@ -1,15 +1,14 @@
 #include "sequence.h"
 
-#include <algorithm>
 #include <cstring>
-#include <memory>
-#include <new>
 
+#include "platform.h"
 #include "progress.h"
 #include "report.h"
 #include "restart.h"
 #include "telvor_common/names.h"
 #include "telvor_common/text.h"
+#include "telvor_common/win_errors.h"
 
 namespace telvor::installer {
 namespace {
@@ -59,30 +58,19 @@ const char16_t kAddPrinterFailed[] = u"AddPrinter error %d\n";
 const char16_t kClosePrinterFailed[] = u"ClosePrinter error %d\n";
 
 constexpr std::uint32_t kDriverVersion = 3;
-constexpr std::uint32_t kNamesOnlyLevel = 1;  // DRIVER_INFO_1, MONITOR_INFO_1
-constexpr std::uint32_t kPrinterInfo4Level = 4;
-constexpr std::uint32_t kDriverDirectoryLevel = 1;
-constexpr std::uint32_t kPrinterEnumLocal = 2;
-constexpr std::uint32_t kInfStyleWin4 = 2;
 constexpr std::uint32_t kDriverDirectoryId = 66000;
-constexpr std::uint32_t kSpCopyNoOverwrite = 8;
-constexpr std::uint32_t kPrinterAllAccess = 0xF000C;
-
-constexpr std::uint32_t kErrorNotEnoughMemory = 8;
-constexpr std::uint32_t kErrorFilenameExcedRange = 206;
 
 constexpr std::size_t kDependentFilesUnits = 1000 / sizeof(char16_t);
-constexpr std::size_t kDriverDirectoryUnits = 500 / sizeof(char16_t);
+constexpr std::size_t kDriverDirectoryBytes = 500;
 constexpr std::size_t kPathUnits = 256;
 
 // The fixed records handed to the spooler.
 struct Records {
   // A list of names closed by an empty one: the zero fill ends it.
   char16_t dependent_files[kDependentFilesUnits];
-  DriverInfo3 driver;
-  PrinterInfo2 printer;
-  MonitorInfo2 monitor;
-  PrinterDefaults old_printer_access;
+  DriverRecord driver;
+  PrinterRecord printer;
+  MonitorRecord monitor;
 };
 
 void PrepareRecords(Records& r) {
@@ -100,147 +88,82 @@ void PrepareRecords(Records& r) {
   r.driver.monitor_name = kNoText;
   r.driver.default_data_type = kNoText;
 
-  std::memset(&r.printer, 0, sizeof r.printer);
-  r.printer.printer_name = kPrinterName;
-  r.printer.port_name = kPortName;
-  r.printer.driver_name = kDriverName;
+  r.printer.name = kPrinterName;
+  r.printer.port = kPortName;
+  r.printer.driver = kDriverName;
   r.printer.print_processor = kPrintProcessor;
 
   r.monitor.name = kMonitorName;
   r.monitor.environment = kEnvironment;
-  r.monitor.dll_name = kMonitorLibraryFile;
-
-  r.old_printer_access.data_type = nullptr;
-  r.old_printer_access.dev_mode = nullptr;
-  r.old_printer_access.desired_access = kPrinterAllAccess;
+  r.monitor.library = kMonitorLibraryFile;
 }
 
-bool SameName(const char16_t* found, const char16_t* wanted) {
-  return found != nullptr && TextView(found) == TextView(wanted);
+// Whole names, case-sensitive; every name is looked at.
+bool Listed(const Names& names, const char16_t* wanted) {
+  bool found = false;
+  for (const Text& name : names) {
+    if (name == wanted) found = true;
+  }
+  return found;
 }
 
-// The records of one enumeration, in a heap area of the size the platform
-// asked for.
-struct RecordList {
-  std::unique_ptr<unsigned char[]> area;
-  std::uint32_t count = 0;
-
-  template <typename Record>
-  Record At(std::uint32_t index) const {
-    Record record;
-    std::memcpy(&record, area.get() + index * sizeof(Record), sizeof(Record));
-    return record;
+const char16_t* InfStepFailure(InfStep step) {
+  switch (step) {
+    case InfStep::kOpenInf:
+      return kOpenInfFailed;
+    case InfStep::kSetDirectory:
+      return kSetDirectoryFailed;
+    case InfStep::kOpenQueue:
+      return kOpenQueueFailed;
+    case InfStep::kQueueFiles:
+      return kQueueFilesFailed;
+    case InfStep::kQueueContext:
+      return kQueueContextFailed;
+    case InfStep::kCommit:
+      break;
   }
-};
-
-// Asks for the size the list needs, then enumerates into an area of exactly
-// that size. 0, or the code of a failure already shown with `failure`.
-template <typename Record, typename Enumerate>
-std::uint32_t EnumerateRecords(InstallerOperations& ops, Enumerate enumerate,
-                               const char16_t* failure, RecordList& list) {
-  std::uint32_t needed = 0;
-  std::uint32_t returned = 0;
-  enumerate(nullptr, 0, &needed, &returned);  // only the size matters
-  const std::uint32_t size = needed;
-  list.area.reset(new (std::nothrow) unsigned char[size]);
-  if (!list.area) return ReportCode(ops, failure, kErrorNotEnoughMemory);
-  returned = 0;
-  if (!enumerate(list.area.get(), size, &needed, &returned)) {
-    return ReportLastError(ops, failure);
-  }
-  // Never read past the area, whatever count comes back.
-  list.count = std::min<std::uint32_t>(returned, static_cast<std::uint32_t>(size / sizeof(Record)));
-  return 0;
-}
-
-// Looks for `wanted` among the names of an enumeration, all of them.
-template <typename Record, typename Enumerate>
-std::uint32_t ScanFor(InstallerOperations& ops, Enumerate enumerate, const char16_t* failure,
-                      const char16_t* const Record::*name, const char16_t* wanted, bool& found) {
-  RecordList list;
-  const std::uint32_t code = EnumerateRecords<Record>(ops, enumerate, failure, list);
-  if (code != 0) return code;
-  for (std::uint32_t i = 0; i < list.count; ++i) {
-    if (SameName(list.At<Record>(i).*name, wanted)) found = true;
-  }
-  return 0;
+  return kCommitQueueFailed;
 }
 
 // Installs the driver's files from the INF into the printer-driver directory
 // and adds the driver.
-std::uint32_t InstallDriver(InstallerOperations& ops, const DriverInfo3& driver) {
-  char16_t directory[kDriverDirectoryUnits] = {};
-  std::uint32_t needed = 0;
-  if (!ops.GetPrinterDriverDirectoryW(kEnvironment, kDriverDirectoryLevel,
-                                      reinterpret_cast<unsigned char*>(directory), sizeof directory,
-                                      &needed)) {
-    return ReportLastError(ops, kDriverDirectoryFailed);
+std::uint32_t InstallDriver(Platform& platform, const DriverRecord& driver) {
+  char16_t directory[kDriverDirectoryBytes / sizeof(char16_t)] = {};
+  if (!platform.DriverDirectory(kEnvironment, directory, sizeof directory)) {
+    return ReportLastError(kDriverDirectoryFailed);
   }
-  directory[kDriverDirectoryUnits - 1] = 0;
+  directory[kDriverDirectoryBytes / sizeof(char16_t) - 1] = 0;
 
-  std::uint32_t error_line = 0;
-  const Handle inf = ops.SetupOpenInfFileW(kDriverInf, kInfClass, kInfStyleWin4, &error_line);
-  if (inf == kInvalidHandle) return ReportLastError(ops, kOpenInfFailed);
+  const InfCopy copy{kDriverInf,         kInfClass, kInfSection,
+                     kDriverDirectoryId, directory, platform.TopWindow()};
+  InfStep failed = InfStep::kOpenInf;
+  if (!platform.CopyInfFiles(copy, &failed)) return ReportLastError(InfStepFailure(failed));
 
-  Handle queue = kInvalidHandle;
-  // A failed run releases the INF and the queue before it reports.
-  auto fail = [&](const char16_t* failure) {
-    const std::uint32_t code = ops.GetLastError();
-    if (queue != kInvalidHandle) ops.SetupCloseFileQueue(queue);
-    ops.SetupCloseInfFile(inf);
-    return ReportCode(ops, failure, code);
-  };
-
-  if (!ops.SetupSetDirectoryIdW(inf, kDriverDirectoryId, directory)) {
-    return fail(kSetDirectoryFailed);
-  }
-  queue = ops.SetupOpenFileQueue();
-  if (queue == kInvalidHandle) return fail(kOpenQueueFailed);
-  if (!ops.SetupInstallFilesFromInfSectionW(inf, inf, queue, kInfSection, nullptr,
-                                            kSpCopyNoOverwrite)) {
-    return fail(kQueueFilesFailed);
-  }
-  const Handle owner = ops.GetTopWindow();
-  const Handle context = ops.SetupInitDefaultQueueCallback(owner);
-  if (context == 0) return fail(kQueueContextFailed);
-  if (!ops.SetupCommitFileQueueW(owner, queue, context)) return fail(kCommitQueueFailed);
-  ops.SetupCloseFileQueue(queue);
-  ops.SetupCloseInfFile(inf);
-
-  if (!ops.AddPrinterDriverW(driver)) return ReportLastError(ops, kAddDriverFailed);
+  if (!platform.AddDriver(driver)) return ReportLastError(kAddDriverFailed);
   return 0;
 }
 
 // Removes every registration of the monitor, and the printer with it when
 // there is one.
-std::uint32_t RemoveOldMonitor(InstallerOperations& ops, const Records& records,
-                               bool printer_present) {
-  RecordList list;
-  const std::uint32_t code = EnumerateRecords<MonitorInfo1>(
-      ops,
-      [&](unsigned char* area, std::uint32_t size, std::uint32_t* needed, std::uint32_t* returned) {
-        return ops.EnumMonitorsW(kNamesOnlyLevel, area, size, needed, returned);
-      },
-      kEnumMonitorsFailed, list);
-  if (code != 0) return code;
+std::uint32_t RemoveOldMonitor(Platform& platform, const Records& records, bool printer_present) {
+  Names monitors;
+  if (!platform.ListMonitors(monitors)) return ReportLastError(kEnumMonitorsFailed);
 
   // The walk covers the list as it was taken, before any deletion.
-  for (std::uint32_t i = 0; i < list.count; ++i) {
-    if (!SameName(list.At<MonitorInfo1>(i).name, records.monitor.name)) continue;
+  for (const Text& name : monitors) {
+    if (name != records.monitor.name) continue;
     if (printer_present) {
-      Handle printer = 0;
-      if (!ops.OpenPrinterW(kPrinterName, &printer, records.old_printer_access)) {
-        return ReportLastError(ops, kOpenPrinterFailed);
-      }
-      const bool deleted = ops.DeletePrinter(printer);
-      const std::uint32_t delete_error = deleted ? 0 : ops.GetLastError();
+      const Handle printer = platform.OpenPrinterToDelete(kPrinterName);
+      if (printer == 0) return ReportLastError(kOpenPrinterFailed);
+      const bool deleted = platform.DeletePrinter(printer);
+      const std::uint32_t delete_error = deleted ? 0 : platform.LastError();
       // A printer marked for deletion goes only when its last handle closes.
-      ops.ClosePrinter(printer);
-      if (!deleted) return ReportCode(ops, kDeletePrinterFailed, delete_error);
+      platform.ClosePrinter(printer);
+      if (!deleted) return ReportCode(kDeletePrinterFailed, delete_error);
     }
-    RestartSpoolerService(ops);  // goes on whatever the restart gave
-    if (!ops.DeleteMonitorW(records.monitor.environment, records.monitor.name)) {
-      return ReportLastError(ops, kDeleteMonitorFailed);
+    RestartSpoolerService();  // goes on whatever the restart gave
+    if (!platform.DeleteMonitor(records.monitor.environment, records.monitor.name)) {
+      return ReportLastError(kDeleteMonitorFailed);
     }
   }
   return 0;
@@ -259,12 +182,12 @@ bool JoinPath(char16_t (&path)[kPathUnits], const char16_t* directory, const cha
 
 // Copies `library` from the installer's own directory into the system
 // directory (which ends in a backslash), overwriting an older copy.
-std::uint32_t CopyLibrary(InstallerOperations& ops, const char16_t* system_directory,
+std::uint32_t CopyLibrary(Platform& platform, const char16_t* system_directory,
                           const char16_t* library, const char16_t* failure) {
   char16_t directory[kPathUnits] = {};
-  const std::uint32_t length = ops.GetModuleFileNameW(directory, kPathUnits);
+  const std::uint32_t length = platform.ProgramPath(directory, kPathUnits);
   // A full area means the path was cut.
-  if (length >= kPathUnits) return ReportCode(ops, failure, kErrorFilenameExcedRange);
+  if (length >= kPathUnits) return ReportCode(failure, win_error::kFilenameExcedRange);
   directory[length] = 0;
   // Keep the directory and its backslash; with no backslash the library is
   // taken from the current directory.
@@ -273,9 +196,9 @@ std::uint32_t CopyLibrary(InstallerOperations& ops, const char16_t* system_direc
   char16_t source[kPathUnits];
   char16_t destination[kPathUnits];
   if (!JoinPath(source, directory, library) || !JoinPath(destination, system_directory, library)) {
-    return ReportCode(ops, failure, kErrorFilenameExcedRange);
+    return ReportCode(failure, win_error::kFilenameExcedRange);
   }
-  if (!ops.CopyFileW(source, destination, false)) return ReportLastError(ops, failure);
+  if (!platform.CopyFileOver(source, destination)) return ReportLastError(failure);
   return 0;
 }
 
@@ -290,72 +213,64 @@ std::ptrdiff_t FindLastUnit(const char16_t* text, char16_t unit) {
   return -1;
 }
 
-std::uint32_t RunInstallation(InstallerOperations& ops) {
+std::uint32_t RunInstallation() {
+  Platform& platform = CurrentPlatform();
   Records records;
   PrepareRecords(records);
 
-  ops.InitCommonControlsEx(kIccProgressClass);
+  platform.PrepareProgressBar();
   // The window comes up on its own; the installation does not wait for it.
-  if (ops.CreateThread(ThreadRoutine::kProgressWindow) == 0) {
-    return ReportLastError(ops, kCreateThreadFailed);
+  if (platform.StartThread(ThreadRoutine::kProgressWindow) == 0) {
+    return ReportLastError(kCreateThreadFailed);
   }
 
-  bool driver_present = false;
-  std::uint32_t code = ScanFor<DriverInfo1>(
-      ops,
-      [&](unsigned char* area, std::uint32_t size, std::uint32_t* needed, std::uint32_t* returned) {
-        return ops.EnumPrinterDriversW(kEnvironment, kNamesOnlyLevel, area, size, needed, returned);
-      },
-      kEnumDriversFailed, &DriverInfo1::name, kDriverName, driver_present);
-  if (code != 0) return code;
+  Names drivers;
+  if (!platform.ListDrivers(kEnvironment, drivers)) return ReportLastError(kEnumDriversFailed);
+  const bool driver_present = Listed(drivers, kDriverName);
 
-  bool printer_present = false;
-  code = ScanFor<PrinterInfo4>(
-      ops,
-      [&](unsigned char* area, std::uint32_t size, std::uint32_t* needed, std::uint32_t* returned) {
-        return ops.EnumPrintersW(kPrinterEnumLocal, kPrinterInfo4Level, area, size, needed,
-                                 returned);
-      },
-      kEnumPrintersFailed, &PrinterInfo4::printer_name, kPrinterName, printer_present);
-  if (code != 0) return code;
+  Names printers;
+  if (!platform.ListPrinters(printers)) return ReportLastError(kEnumPrintersFailed);
+  const bool printer_present = Listed(printers, kPrinterName);
 
+  std::uint32_t code = 0;
   if (!driver_present) {
-    code = InstallDriver(ops, records.driver);
+    code = InstallDriver(platform, records.driver);
     if (code != 0) return code;
   }
 
-  code = RemoveOldMonitor(ops, records, printer_present);
+  code = RemoveOldMonitor(platform, records, printer_present);
   if (code != 0) return code;
 
   char16_t system_directory[kPathUnits] = {};
-  const std::uint32_t length = ops.GetSystemDirectoryW(system_directory, kPathUnits);
-  if (length == 0) return ReportLastError(ops, kSystemDirectoryFailed);
+  const std::uint32_t length = platform.SystemDirectory(system_directory, kPathUnits);
+  if (length == 0) return ReportLastError(kSystemDirectoryFailed);
   // Room for the backslash and the terminator.
   if (length + 2 > kPathUnits) {
-    return ReportCode(ops, kSystemDirectoryFailed, kErrorFilenameExcedRange);
+    return ReportCode(kSystemDirectoryFailed, win_error::kFilenameExcedRange);
   }
   system_directory[length] = kPathSeparator;
   system_directory[length + 1] = 0;
 
-  code = CopyLibrary(ops, system_directory, records.monitor.dll_name, kCopyMonitorFailed);
+  code = CopyLibrary(platform, system_directory, records.monitor.library, kCopyMonitorFailed);
   if (code != 0) return code;
-  code = CopyLibrary(ops, system_directory, kFaxLibraryFile, kCopyFaxLibraryFailed);
+  code = CopyLibrary(platform, system_directory, kFaxLibraryFile, kCopyFaxLibraryFailed);
   if (code != 0) return code;
 
-  if (!ops.AddMonitorW(records.monitor)) return ReportLastError(ops, kAddMonitorFailed);
+  if (!platform.AddMonitor(records.monitor)) return ReportLastError(kAddMonitorFailed);
 
   // The bar stands still while the printer is added; after a failure here
   // it stays so.
-  PauseAnimation(ops);
-  const Handle printer = ops.AddPrinterW(records.printer);
-  if (printer == 0) return ReportLastError(ops, kAddPrinterFailed);
-  ResumeAnimation(ops);
-  if (!ops.ClosePrinter(printer)) return ReportLastError(ops, kClosePrinterFailed);
+  PauseAnimation();
+  const Handle printer = platform.AddPrinter(records.printer);
+  if (printer == 0) return ReportLastError(kAddPrinterFailed);
+  ResumeAnimation();
+  if (!platform.ClosePrinter(printer)) return ReportLastError(kClosePrinterFailed);
 
-  RestartSpoolerService(ops);  // goes on whatever the restart gave
+  RestartSpoolerService();  // goes on whatever the restart gave
 
-  PauseAnimation(ops);
-  ops.MessageBoxW(ops.GetTopWindow(), kSuccessMessage, kInstallCaption, kMbOk | kMbIconInformation);
+  PauseAnimation();
+  platform.ShowMessage(platform.TopWindow(), kSuccessMessage, kInstallCaption,
+                       kBoxOk | kBoxInformation);
   return 0;
 }
 

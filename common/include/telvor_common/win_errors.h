@@ -28,6 +28,7 @@ inline constexpr std::uint32_t kFilenameExcedRange = 206;
 inline constexpr std::uint32_t kMoreData = 234;
 inline constexpr std::uint32_t kNoMoreItems = 259;
 inline constexpr std::uint32_t kServiceAlreadyRunning = 1056;
+inline constexpr std::uint32_t kTimeout = 1460;
 inline constexpr std::uint32_t kRpcServerUnavailable = 1722;
 inline constexpr std::uint32_t kInvalidPrinterName = 1801;
 
