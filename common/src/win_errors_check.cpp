@@ -22,6 +22,7 @@ static_assert(e::kModuleNotFound == ERROR_MOD_NOT_FOUND);
 static_assert(e::kProcNotFound == ERROR_PROC_NOT_FOUND);
 static_assert(e::kEnvVarNotFound == ERROR_ENVVAR_NOT_FOUND);
 static_assert(e::kFilenameExcedRange == ERROR_FILENAME_EXCED_RANGE);
+static_assert(e::kExeMachineTypeMismatch == ERROR_EXE_MACHINE_TYPE_MISMATCH);
 static_assert(e::kMoreData == ERROR_MORE_DATA);
 static_assert(e::kNoMoreItems == ERROR_NO_MORE_ITEMS);
 static_assert(e::kServiceAlreadyRunning == ERROR_SERVICE_ALREADY_RUNNING);

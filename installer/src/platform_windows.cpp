@@ -21,6 +21,7 @@ static_assert(sizeof(wchar_t) == sizeof(char16_t));
 static_assert(kWmInitDialog == WM_INITDIALOG && kWmCommand == WM_COMMAND);
 static_assert(kIdOk == IDOK && kIdCancel == IDCANCEL);
 static_assert(kBoxOk == MB_OK && kBoxInformation == MB_ICONINFORMATION);
+static_assert(kBoxForeground == MB_SETFOREGROUND && kBoxTopmost == MB_TOPMOST);
 static_assert(sizeof(INITCOMMONCONTROLSEX) == 8);
 
 LPCWSTR Wide(const char16_t* text) { return reinterpret_cast<LPCWSTR>(text); }
@@ -202,8 +203,22 @@ class WindowsPlatform final : public Platform {
     return ::AddPrinterDriverW(nullptr, 3, reinterpret_cast<LPBYTE>(&info)) != FALSE;
   }
 
-  bool InstallDriverFromStore(const char16_t*, const char16_t*) override {
-    ::SetLastError(win_error::kNotSupported);
+  bool InstallDriverFromStore(const char16_t* name, const char16_t* environment) override {
+    // Looked up at run time: the headers do not declare it, and a spooler
+    // without it (Wine's) must not keep the program from loading.
+    using InstallFromPackage = HRESULT(WINAPI*)(LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, DWORD);
+    const HMODULE winspool = ::GetModuleHandleW(L"winspool.drv");
+    const FARPROC found = winspool != nullptr
+                              ? ::GetProcAddress(winspool, "InstallPrinterDriverFromPackageW")
+                              : nullptr;
+    if (found == nullptr) return false;
+    const auto install = reinterpret_cast<InstallFromPackage>(reinterpret_cast<void*>(found));
+    // Local machine, the driver store's own INF.
+    const HRESULT result = install(nullptr, nullptr, Wide(name), Wide(environment), 0);
+    if (SUCCEEDED(result)) return true;
+    // A Win32 code comes back wrapped; anything else stays the HRESULT.
+    ::SetLastError(HRESULT_FACILITY(result) == FACILITY_WIN32 ? HRESULT_CODE(result)
+                                                              : static_cast<DWORD>(result));
     return false;
   }
 

@@ -19,8 +19,9 @@ const char16_t kAnimationThreadFailed[] = u"CreateThread2 error %d\n";
 
 std::uint32_t ProgressWindowThread() {
   Platform& platform = CurrentPlatform();
-  const Handle owner = platform.TopWindow();
-  const std::intptr_t result = platform.RunDialog(kDialogTemplate, owner);
+  // No owner: a modal dialog disables its owner, and this one is never
+  // ended by the program, so another program's window would stay disabled.
+  const std::intptr_t result = platform.RunDialog(kDialogTemplate, 0);
   const std::uint32_t code = platform.LastError();
   if (result > 0) return 0;
   // 0 or -1: the dialog could not be shown. The installation goes on.

@@ -8,7 +8,7 @@ const char16_t kInstallCaption[] = u"Install";
 
 std::uint32_t ReportCode(const char16_t* format, std::uint32_t code) {
   const Text message = FormatCode(format, static_cast<std::int32_t>(code));
-  CurrentPlatform().ShowMessage(0, message.c_str(), kInstallCaption, kBoxOk);
+  CurrentPlatform().ShowMessage(0, message.c_str(), kInstallCaption, kBoxOk | kBoxAboveProgress);
   return code;
 }
 

@@ -11,6 +11,11 @@ extern const char16_t kInstallCaption[];
 // Message box styles (the platform's MB_* values).
 constexpr std::uint32_t kBoxOk = 0x0;
 constexpr std::uint32_t kBoxInformation = 0x40;
+constexpr std::uint32_t kBoxForeground = 0x10000;
+constexpr std::uint32_t kBoxTopmost = 0x40000;
+// The progress window stays above ordinary windows; the installer's boxes
+// must come above it, or a box waits unseen behind a bar that moves on.
+constexpr std::uint32_t kBoxAboveProgress = kBoxTopmost | kBoxForeground;
 
 // Shows `format` ("<call> error %d\n") with `code` as a signed decimal and
 // returns `code`.

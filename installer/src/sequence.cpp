@@ -21,6 +21,9 @@ const char16_t kEnvironment[] = u"Windows NT x86";
 #endif
 
 const char16_t kDriverName[] = u"HP LaserJet 4/4M PS";
+// Windows 8 and later ship no legacy driver in ntprint.inf; their own
+// PostScript driver lies in the driver store.
+const char16_t kClassDriverName[] = u"Microsoft PS Class Driver";
 const char16_t kDriverFile[] = u"PSCRIPT5.DLL";
 const char16_t kDriverDataFile[] = u"HP4M6_V1.PPD";
 const char16_t kDriverConfigFile[] = u"PS5UI.DLL";
@@ -35,6 +38,9 @@ const char16_t kPrintProcessor[] = u"WinPrint";
 constexpr char16_t kPathSeparator = u'\\';
 
 const char16_t kSuccessMessage[] = u"Install Success!";
+const char16_t kWrongPackage[] =
+    u"This 32-bit package cannot install on 64-bit Windows. Run install.exe of the x64 "
+    u"package.\n";
 const char16_t kCreateThreadFailed[] = u"CreateThread1 error %d\n";
 const char16_t kEnumDriversFailed[] = u"EnumPrinterDrivers error %d\n";
 const char16_t kEnumPrintersFailed[] = u"EnumPrinters error %d\n";
@@ -125,45 +131,89 @@ const char16_t* InfStepFailure(InfStep step) {
   return kCommitQueueFailed;
 }
 
+// A failed step: its message and the error code.
+struct Failure {
+  const char16_t* format;
+  std::uint32_t code;
+};
+
+// One installation run: how a failure ends it.
+class Run {
+ public:
+  explicit Run(Platform& platform) : platform_(platform) {}
+
+  // Pauses can nest (the suspend count); the run pauses once at most.
+  void Pause() {
+    if (!paused_) PauseAnimation();
+    paused_ = true;
+  }
+  void Resume() {
+    if (paused_) ResumeAnimation();
+    paused_ = false;
+  }
+
+  // The bar stops, then the box: a moving bar would say the installer is
+  // still at work.
+  std::uint32_t Fail(const Failure& failure) {
+    Pause();
+    return ReportCode(failure.format, failure.code);
+  }
+  std::uint32_t Fail(const char16_t* format, std::uint32_t code) { return Fail({format, code}); }
+  std::uint32_t FailWithLastError(const char16_t* format) {
+    return Fail(format, platform_.LastError());
+  }
+
+ private:
+  Platform& platform_;
+  bool paused_ = false;
+};
+
 // Installs the driver's files from the INF into the printer-driver directory
-// and adds the driver.
-std::uint32_t InstallDriver(Platform& platform, const DriverRecord& driver) {
+// and adds the driver; on failure `failure` tells the step and its code.
+bool InstallLegacyDriver(Platform& platform, const DriverRecord& driver, Failure& failure) {
   char16_t directory[kDriverDirectoryBytes / sizeof(char16_t)] = {};
   if (!platform.DriverDirectory(kEnvironment, directory, sizeof directory)) {
-    return ReportLastError(kDriverDirectoryFailed);
+    failure = {kDriverDirectoryFailed, platform.LastError()};
+    return false;
   }
   directory[kDriverDirectoryBytes / sizeof(char16_t) - 1] = 0;
 
   const InfCopy copy{kDriverInf,         kInfClass, kInfSection,
                      kDriverDirectoryId, directory, platform.TopWindow()};
-  InfStep failed = InfStep::kOpenInf;
-  if (!platform.CopyInfFiles(copy, &failed)) return ReportLastError(InfStepFailure(failed));
-
-  if (!platform.AddDriver(driver)) return ReportLastError(kAddDriverFailed);
-  return 0;
+  InfStep step = InfStep::kOpenInf;
+  if (!platform.CopyInfFiles(copy, &step)) {
+    failure = {InfStepFailure(step), platform.LastError()};
+    return false;
+  }
+  if (!platform.AddDriver(driver)) {
+    failure = {kAddDriverFailed, platform.LastError()};
+    return false;
+  }
+  return true;
 }
 
 // Removes every registration of the monitor, and the printer with it when
 // there is one.
-std::uint32_t RemoveOldMonitor(Platform& platform, const Records& records, bool printer_present) {
+std::uint32_t RemoveOldMonitor(Platform& platform, Run& run, const Records& records,
+                               bool printer_present) {
   Names monitors;
-  if (!platform.ListMonitors(monitors)) return ReportLastError(kEnumMonitorsFailed);
+  if (!platform.ListMonitors(monitors)) return run.FailWithLastError(kEnumMonitorsFailed);
 
   // The walk covers the list as it was taken, before any deletion.
   for (const Text& name : monitors) {
     if (name != records.monitor.name) continue;
     if (printer_present) {
       const Handle printer = platform.OpenPrinterToDelete(kPrinterName);
-      if (printer == 0) return ReportLastError(kOpenPrinterFailed);
+      if (printer == 0) return run.FailWithLastError(kOpenPrinterFailed);
       const bool deleted = platform.DeletePrinter(printer);
       const std::uint32_t delete_error = deleted ? 0 : platform.LastError();
       // A printer marked for deletion goes only when its last handle closes.
       platform.ClosePrinter(printer);
-      if (!deleted) return ReportCode(kDeletePrinterFailed, delete_error);
+      if (!deleted) return run.Fail(kDeletePrinterFailed, delete_error);
     }
     RestartSpoolerService();  // goes on whatever the restart gave
     if (!platform.DeleteMonitor(records.monitor.environment, records.monitor.name)) {
-      return ReportLastError(kDeleteMonitorFailed);
+      return run.FailWithLastError(kDeleteMonitorFailed);
     }
   }
   return 0;
@@ -180,25 +230,56 @@ bool JoinPath(char16_t (&path)[kPathUnits], const char16_t* directory, const cha
   return true;
 }
 
-// Copies `library` from the installer's own directory into the system
-// directory (which ends in a backslash), overwriting an older copy.
-std::uint32_t CopyLibrary(Platform& platform, const char16_t* system_directory,
-                          const char16_t* library, const char16_t* failure) {
-  char16_t directory[kPathUnits] = {};
-  const std::uint32_t length = platform.ProgramPath(directory, kPathUnits);
-  // A full area means the path was cut.
-  if (length >= kPathUnits) return ReportCode(failure, win_error::kFilenameExcedRange);
-  directory[length] = 0;
-  // Keep the directory and its backslash; with no backslash the library is
-  // taken from the current directory.
-  directory[FindLastUnit(directory, kPathSeparator) + 1] = 0;
+// What ships beside install.exe and goes into the system directory, each
+// copy with its own step message.
+struct ShippedFile {
+  const char16_t* name;
+  const char16_t* copy_failed;
+};
+const ShippedFile kShippedFiles[] = {
+    {kMonitorLibraryFile, kCopyMonitorFailed},
+    {kFaxLibraryFile, kCopyFaxLibraryFailed},
+};
+constexpr std::size_t kShippedCount = sizeof kShippedFiles / sizeof kShippedFiles[0];
 
+struct CopyPaths {
   char16_t source[kPathUnits];
   char16_t destination[kPathUnits];
-  if (!JoinPath(source, directory, library) || !JoinPath(destination, system_directory, library)) {
-    return ReportCode(failure, win_error::kFilenameExcedRange);
+};
+
+// Every shipped file's source beside the installer and destination in the
+// system directory, each source checked to be there: all of it before
+// anything of an old installation is removed, so that a run that cannot
+// finish leaves that installation whole.
+std::uint32_t PrepareCopies(Platform& platform, Run& run, CopyPaths (&paths)[kShippedCount]) {
+  char16_t system_directory[kPathUnits] = {};
+  const std::uint32_t length = platform.SystemDirectory(system_directory, kPathUnits);
+  if (length == 0) return run.FailWithLastError(kSystemDirectoryFailed);
+  // Room for the backslash and the terminator.
+  if (length + 2 > kPathUnits) {
+    return run.Fail(kSystemDirectoryFailed, win_error::kFilenameExcedRange);
   }
-  if (!platform.CopyFileOver(source, destination)) return ReportLastError(failure);
+  system_directory[length] = kPathSeparator;
+  system_directory[length + 1] = 0;
+
+  char16_t directory[kPathUnits] = {};
+  const std::uint32_t program_length = platform.ProgramPath(directory, kPathUnits);
+  for (std::size_t i = 0; i < kShippedCount; ++i) {
+    const ShippedFile& file = kShippedFiles[i];
+    // A full area means the path was cut.
+    if (program_length >= kPathUnits) {
+      return run.Fail(file.copy_failed, win_error::kFilenameExcedRange);
+    }
+    directory[program_length] = 0;
+    // Keep the directory and its backslash; with no backslash the files are
+    // taken from the current directory.
+    directory[FindLastUnit(directory, kPathSeparator) + 1] = 0;
+    if (!JoinPath(paths[i].source, directory, file.name) ||
+        !JoinPath(paths[i].destination, system_directory, file.name)) {
+      return run.Fail(file.copy_failed, win_error::kFilenameExcedRange);
+    }
+    if (!platform.FileExists(paths[i].source)) return run.FailWithLastError(file.copy_failed);
+  }
   return 0;
 }
 
@@ -215,62 +296,78 @@ std::ptrdiff_t FindLastUnit(const char16_t* text, char16_t unit) {
 
 std::uint32_t RunInstallation() {
   Platform& platform = CurrentPlatform();
+  // The 64-bit spooler would never load a 32-bit monitor: refuse before
+  // anything is touched.
+  if (platform.Is32BitOn64BitWindows()) {
+    platform.ShowMessage(0, kWrongPackage, kInstallCaption, kBoxOk | kBoxAboveProgress);
+    return win_error::kExeMachineTypeMismatch;
+  }
+
   Records records;
   PrepareRecords(records);
+  Run run(platform);
 
   platform.PrepareProgressBar();
   // The window comes up on its own; the installation does not wait for it.
   if (platform.StartThread(ThreadRoutine::kProgressWindow) == 0) {
-    return ReportLastError(kCreateThreadFailed);
+    return run.FailWithLastError(kCreateThreadFailed);
   }
+
+  // A stopped spooler answers no enumeration.
+  const char16_t* spooler_failure = nullptr;
+  std::uint32_t code = StartSpoolerIfStopped(&spooler_failure);
+  if (code != 0) return run.Fail(spooler_failure, code);
 
   Names drivers;
-  if (!platform.ListDrivers(kEnvironment, drivers)) return ReportLastError(kEnumDriversFailed);
-  const bool driver_present = Listed(drivers, kDriverName);
-
+  if (!platform.ListDrivers(kEnvironment, drivers)) {
+    return run.FailWithLastError(kEnumDriversFailed);
+  }
   Names printers;
-  if (!platform.ListPrinters(printers)) return ReportLastError(kEnumPrintersFailed);
+  if (!platform.ListPrinters(printers)) return run.FailWithLastError(kEnumPrintersFailed);
   const bool printer_present = Listed(printers, kPrinterName);
 
-  std::uint32_t code = 0;
-  if (!driver_present) {
-    code = InstallDriver(platform, records.driver);
-    if (code != 0) return code;
+  if (!Listed(drivers, kDriverName)) {
+    Failure legacy{};
+    if (!InstallLegacyDriver(platform, records.driver, legacy)) {
+      // The platform's own PostScript driver instead; when that cannot be
+      // had either, the legacy step's failure is the one to read.
+      if (!Listed(drivers, kClassDriverName) &&
+          !platform.InstallDriverFromStore(kClassDriverName, kEnvironment)) {
+        return run.Fail(legacy);
+      }
+      records.printer.driver = kClassDriverName;
+    }
   }
 
-  code = RemoveOldMonitor(platform, records, printer_present);
+  CopyPaths paths[kShippedCount];
+  code = PrepareCopies(platform, run, paths);
   if (code != 0) return code;
 
-  char16_t system_directory[kPathUnits] = {};
-  const std::uint32_t length = platform.SystemDirectory(system_directory, kPathUnits);
-  if (length == 0) return ReportLastError(kSystemDirectoryFailed);
-  // Room for the backslash and the terminator.
-  if (length + 2 > kPathUnits) {
-    return ReportCode(kSystemDirectoryFailed, win_error::kFilenameExcedRange);
+  code = RemoveOldMonitor(platform, run, records, printer_present);
+  if (code != 0) return code;
+
+  // The old monitor, if any, is deleted, so no spooler holds its library.
+  for (std::size_t i = 0; i < kShippedCount; ++i) {
+    if (!platform.CopyFileOver(paths[i].source, paths[i].destination)) {
+      return run.FailWithLastError(kShippedFiles[i].copy_failed);
+    }
   }
-  system_directory[length] = kPathSeparator;
-  system_directory[length + 1] = 0;
 
-  code = CopyLibrary(platform, system_directory, records.monitor.library, kCopyMonitorFailed);
-  if (code != 0) return code;
-  code = CopyLibrary(platform, system_directory, kFaxLibraryFile, kCopyFaxLibraryFailed);
-  if (code != 0) return code;
-
-  if (!platform.AddMonitor(records.monitor)) return ReportLastError(kAddMonitorFailed);
+  if (!platform.AddMonitor(records.monitor)) return run.FailWithLastError(kAddMonitorFailed);
 
   // The bar stands still while the printer is added; after a failure here
   // it stays so.
-  PauseAnimation();
+  run.Pause();
   const Handle printer = platform.AddPrinter(records.printer);
-  if (printer == 0) return ReportLastError(kAddPrinterFailed);
-  ResumeAnimation();
-  if (!platform.ClosePrinter(printer)) return ReportLastError(kClosePrinterFailed);
+  if (printer == 0) return run.FailWithLastError(kAddPrinterFailed);
+  run.Resume();
+  if (!platform.ClosePrinter(printer)) return run.FailWithLastError(kClosePrinterFailed);
 
   RestartSpoolerService();  // goes on whatever the restart gave
 
-  PauseAnimation();
+  run.Pause();
   platform.ShowMessage(platform.TopWindow(), kSuccessMessage, kInstallCaption,
-                       kBoxOk | kBoxInformation);
+                       kBoxOk | kBoxInformation | kBoxAboveProgress);
   return 0;
 }
 

@@ -89,11 +89,12 @@ TEST_F(ProgressTest, AnimationRunsThroughTheCycleAndStartsAgain) {
                                       "colour 0xfc0002"}));
 }
 
-TEST_F(ProgressTest, WindowThreadRunsTheDialogOwnedByTheTopWindow) {
+// No owner: the dialog is never ended by the program, and a modal dialog
+// keeps its owner disabled.
+TEST_F(ProgressTest, WindowThreadRunsTheDialogWithoutOwner) {
   fake.dialog_result = 2;  // closed with Escape
   EXPECT_EQ(ProgressWindowThread(), 0u);
-  EXPECT_EQ(fake.log,
-            (std::vector<std::string>{"TopWindow", "RunDialog PBDIALOG 0x900", "LastError"}));
+  EXPECT_EQ(fake.log, (std::vector<std::string>{"RunDialog PBDIALOG 0x0", "LastError"}));
   EXPECT_TRUE(fake.boxes.empty());
 }
 
@@ -108,7 +109,7 @@ TEST_F(ProgressTest, DialogThatCannotBeShownIsReportedAndEndsTheThread) {
     EXPECT_EQ(platform.boxes[0].text, "DialogBox error 1407\n");
     EXPECT_EQ(platform.boxes[0].caption, "Install");
     EXPECT_EQ(platform.boxes[0].owner, 0u);
-    EXPECT_EQ(platform.boxes[0].style, 0u);
+    EXPECT_EQ(platform.boxes[0].style, 0x50000u);
     EXPECT_EQ(platform.log.back(), "EndThread 1");
   }
 }

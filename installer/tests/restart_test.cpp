@@ -156,8 +156,8 @@ TEST_F(RestartTest, FailedQueryInTheStartWaitIsShown) {
   EXPECT_EQ(ops.boxes[0].text, "QueryServiceStatus error 6\n");
   EXPECT_EQ(ops.boxes[0].caption, "Install");
   EXPECT_EQ(ops.boxes[0].owner, 0u);
-  EXPECT_EQ(ops.boxes[0].style, 0u);
-  EXPECT_EQ(ops.log.back(), "CloseService 0xa00");
+  EXPECT_EQ(ops.boxes[0].style, 0x50000u);  // topmost, to the foreground
+  EXPECT_EQ(ops.log[ops.log.size() - 2], "CloseService 0xa00");
 }
 
 // Each shown failure: its message, its code as the result, and the handles
@@ -187,7 +187,7 @@ TEST_F(RestartTest, ShownFailures) {
     EXPECT_EQ(ops.boxes[0].caption, "Install");
     EXPECT_EQ(ops.CountOf("CloseService"), row.closed) << row.message;
     if (row.closed == 2) {
-      EXPECT_EQ(ops.log[ops.log.size() - 2], "CloseService 0xa10");
+      EXPECT_EQ(ops.log[ops.log.size() - 3], "CloseService 0xa10");
     }
   }
 }

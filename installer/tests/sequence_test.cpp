@@ -55,14 +55,30 @@ bool Has(const Names& names, const Text& name) {
 
 TEST_F(SequenceTest, FreshMachine) {
   EXPECT_EQ(RunInstallation(), 0u);
-  EXPECT_EQ(
-      MainCalls(),
-      (Calls{"PrepareProgressBar", "StartThread",  "ListDrivers", "ListPrinters", "DriverDirectory",
-             "TopWindow",          "CopyInfFiles", "AddDriver",   "ListMonitors", "SystemDirectory",
-             "ProgramPath",        "CopyFileOver", "ProgramPath", "CopyFileOver", "AddMonitor",
-             "AddPrinter",         "ClosePrinter", "restart",     "TopWindow",    "ShowMessage"}));
+  EXPECT_EQ(MainCalls(), (Calls{"Is32BitOn64BitWindows",
+                                "PrepareProgressBar",
+                                "StartThread",
+                                "ListDrivers",
+                                "ListPrinters",
+                                "DriverDirectory",
+                                "TopWindow",
+                                "CopyInfFiles",
+                                "AddDriver",
+                                "SystemDirectory",
+                                "ProgramPath",
+                                "FileExists",
+                                "FileExists",
+                                "ListMonitors",
+                                "CopyFileOver",
+                                "CopyFileOver",
+                                "AddMonitor",
+                                "AddPrinter",
+                                "ClosePrinter",
+                                "restart",
+                                "TopWindow",
+                                "ShowMessage"}));
 
-  EXPECT_EQ(fake.log[1], "StartThread window");
+  EXPECT_EQ(fake.log[2], "StartThread window");
   EXPECT_EQ(fake.Entries("ListDrivers"), Calls{"ListDrivers Windows NT x86"});
   EXPECT_EQ(fake.Entries("DriverDirectory"), Calls{"DriverDirectory Windows NT x86 500"});
   EXPECT_EQ(fake.Entries("CopyInfFiles"),
@@ -78,7 +94,8 @@ TEST_F(SequenceTest, FreshMachine) {
   EXPECT_EQ(fake.boxes[0].text, "Install Success!");
   EXPECT_EQ(fake.boxes[0].caption, "Install");
   EXPECT_EQ(fake.boxes[0].owner, FakePlatform::kTopWindow);
-  EXPECT_EQ(fake.boxes[0].style, 0x40u);
+  // Information icon, topmost, brought to the foreground.
+  EXPECT_EQ(fake.boxes[0].style, 0x50040u);
   EXPECT_TRUE(Has(fake.drivers, kDriver));
   EXPECT_TRUE(Has(fake.monitors, kMonitor));
   EXPECT_TRUE(Has(fake.printers, kPrinter));
@@ -127,14 +144,29 @@ TEST_F(SequenceTest, RepeatedInstallationReplacesEverythingAndRestartsTwice) {
   fake.printers.push_back(kPrinter);
   fake.monitors.insert(fake.monitors.begin() + 1, kMonitor);
   EXPECT_EQ(RunInstallation(), 0u);
-  EXPECT_EQ(
-      MainCalls(),
-      (Calls{
-          "PrepareProgressBar",  "StartThread",   "ListDrivers",  "ListPrinters", "ListMonitors",
-          "OpenPrinterToDelete", "DeletePrinter", "ClosePrinter", "restart",      "DeleteMonitor",
-          "SystemDirectory",     "ProgramPath",   "CopyFileOver", "ProgramPath",  "CopyFileOver",
-          "AddMonitor",          "AddPrinter",    "ClosePrinter", "restart",      "TopWindow",
-          "ShowMessage"}));
+  EXPECT_EQ(MainCalls(), (Calls{"Is32BitOn64BitWindows",
+                                "PrepareProgressBar",
+                                "StartThread",
+                                "ListDrivers",
+                                "ListPrinters",
+                                "SystemDirectory",
+                                "ProgramPath",
+                                "FileExists",
+                                "FileExists",
+                                "ListMonitors",
+                                "OpenPrinterToDelete",
+                                "DeletePrinter",
+                                "ClosePrinter",
+                                "restart",
+                                "DeleteMonitor",
+                                "CopyFileOver",
+                                "CopyFileOver",
+                                "AddMonitor",
+                                "AddPrinter",
+                                "ClosePrinter",
+                                "restart",
+                                "TopWindow",
+                                "ShowMessage"}));
   EXPECT_EQ(fake.Entries("OpenPrinterToDelete"), Calls{"OpenPrinterToDelete Telvor Printer"});
   EXPECT_EQ(fake.Entries("DeleteMonitor"), Calls{"DeleteMonitor Windows NT x86 TelvorMon"});
   EXPECT_EQ(fake.restarts, 2);
@@ -223,7 +255,7 @@ TEST_F(SequenceTest, SuspendCountOverASuccessfulRun) {
 
 TEST_F(SequenceTest, FailedRestartDoesNotStopTheInstallation) {
   fake.monitors.push_back(kMonitor);
-  fake.Fail("OpenServiceManager", 5);
+  fake.Fail("OpenServiceManager", 5, 2);  // the first opening is to start a stopped spooler
   EXPECT_EQ(RunInstallation(), 0u);
   ASSERT_EQ(fake.boxes.size(), 2u);
   EXPECT_EQ(fake.boxes[0].text, "OpenSCManager error 5\n");
@@ -233,12 +265,14 @@ TEST_F(SequenceTest, FailedRestartDoesNotStopTheInstallation) {
 
 // Every failing step over a machine with an old installation and no driver,
 // where each step is reached: its message, its code as the exit status, the
-// calls before it made and none after it (but the handle it releases), so
-// nothing is undone.
+// calls before it made and none after it (but the handle it releases and,
+// after the legacy driver, the attempt at the class driver), so nothing is
+// undone.
 TEST_F(SequenceTest, EachFailingStepEndsTheRun) {
   const auto prepare = [](FakePlatform& platform) {
     platform.printers = {kPrinter};
     platform.monitors = {u"Local Port", kMonitor};
+    platform.Fail("InstallDriverFromStore", 127);  // a spooler without a driver store
   };
   FakePlatform clean;
   prepare(clean);
@@ -270,13 +304,16 @@ TEST_F(SequenceTest, EachFailingStepEndsTheRun) {
       {"CopyInfFiles", 1, InfStep::kQueueContext, 8, "SetupInitDefaultQueueCallback error 8\n", {}},
       {"CopyInfFiles", 1, InfStep::kCommit, 1223, "SetupCommitFileQueue error 1223\n", {}},
       {"AddDriver", 1, {}, 2, "AddPrinterDriver error 2\n", {}},
+      {"SystemDirectory", 1, {}, 8, "GetSystemDirectory1 error 8\n", {}},
+      {"FileExists", 1, {}, 5, "CopyFile1 error 5\n", {}},
+      {"FileExists", 2, {}, 5, "CopyFile2 error 5\n", {}},
       {"ListMonitors", 1, {}, 1722, "EnumMonitors error 1722\n", {}},
       {"OpenPrinterToDelete", 1, {}, 5, "OpenPrinter error 5\n", {}},
       {"DeletePrinter", 1, {}, 5, "DeletePrinter error 5\n", {"ClosePrinter"}},
       {"DeleteMonitor", 1, {}, 3001, "DeleteMonitor error 3001\n", {}},
-      {"SystemDirectory", 1, {}, 8, "GetSystemDirectory1 error 8\n", {}},
-      {"CopyFileOver", 1, {}, 2, "CopyFile1 error 2\n", {}},
-      {"CopyFileOver", 2, {}, 2, "CopyFile2 error 2\n", {}},
+      // The old monitor is gone, yet its library is still held.
+      {"CopyFileOver", 1, {}, 32, "CopyFile1 error 32\n", {}},
+      {"CopyFileOver", 2, {}, 32, "CopyFile2 error 32\n", {}},
       {"AddMonitor", 1, {}, 3006, "AddMonitor error 3006\n", {}},
       {"AddPrinter", 1, {}, 1797, "AddPrinter error 1797\n", {}},
       // The first ClosePrinter is the old printer's.
@@ -294,7 +331,7 @@ TEST_F(SequenceTest, EachFailingStepEndsTheRun) {
     EXPECT_EQ(failing.boxes[0].text, row.message);
     EXPECT_EQ(failing.boxes[0].caption, "Install");
     EXPECT_EQ(failing.boxes[0].owner, 0u);
-    EXPECT_EQ(failing.boxes[0].style, 0u);
+    EXPECT_EQ(failing.boxes[0].style, 0x50000u);
 
     // The successful run's calls up to the failing one, then the release.
     Calls expected;
@@ -304,6 +341,10 @@ TEST_F(SequenceTest, EachFailingStepEndsTheRun) {
       if (call == row.call && ++seen == row.occurrence) break;
     }
     expected.insert(expected.end(), row.released.begin(), row.released.end());
+    const std::string call = row.call;
+    if (call == "DriverDirectory" || call == "CopyInfFiles" || call == "AddDriver") {
+      expected.push_back("InstallDriverFromStore");
+    }
     expected.push_back("ShowMessage");
     EXPECT_EQ(failing.Calls(), expected);
   }
@@ -327,12 +368,14 @@ TEST_F(SequenceTest, PathsThatDoNotFitAreRefused) {
       // A module path cut at the area's end.
       {u"C:\\WINDOWS\\system32", 0, Text(300, u'M'), "CopyFile1 error 206\n", 0},
       // 246 units of directory: "quor.dll" fits (255), "telvor.dll" does not (257).
-      {u"C:\\WINDOWS\\system32", 0, Text(245, u'M') + u"\\i.exe", "CopyFile2 error 206\n", 1},
+      {u"C:\\WINDOWS\\system32", 0, Text(245, u'M') + u"\\i.exe", "CopyFile2 error 206\n", 0},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.message);
     FakePlatform platform;
     UsePlatform(&platform);
+    platform.printers = {kPrinter};
+    platform.monitors = {kMonitor};
     platform.system_directory = row.system_directory;
     platform.system_directory_needs = row.needs;
     platform.module_path = row.module_path;
@@ -341,6 +384,9 @@ TEST_F(SequenceTest, PathsThatDoNotFitAreRefused) {
     EXPECT_EQ(platform.boxes[0].text, row.message);
     EXPECT_EQ(platform.CountOf("CopyFileOver"), row.copies);
     EXPECT_EQ(platform.CountOf("AddMonitor"), 0);
+    // Found out before the old installation was touched.
+    EXPECT_EQ(platform.CountOf("ListMonitors"), 0);
+    EXPECT_TRUE(Has(platform.printers, kPrinter) && Has(platform.monitors, kMonitor));
   }
 
   // The longest that fits: 255 units with the terminator.
@@ -350,6 +396,140 @@ TEST_F(SequenceTest, PathsThatDoNotFitAreRefused) {
   fits.module_path = Text(244, u'M') + u"\\i.exe";
   EXPECT_EQ(RunInstallation(), 0u);
   EXPECT_EQ(fits.CountOf("CopyFileOver"), 2);
+}
+
+// A re-install with a file missing beside install.exe fails with the copy
+// step's message before anything of the old installation is removed.
+TEST_F(SequenceTest, SourcesAreCheckedBeforeTheOldInstallationIsRemoved) {
+  const struct {
+    Text missing;
+    const char* message;
+  } rows[] = {{u"C:\\Setup\\quor.dll", "CopyFile1 error 2\n"},
+              {u"C:\\Setup\\telvor.dll", "CopyFile2 error 2\n"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.message);
+    FakePlatform platform;
+    UsePlatform(&platform);
+    platform.drivers = {kDriver};
+    platform.printers = {kPrinter};
+    platform.monitors = {kMonitor};
+    platform.missing = {row.missing};
+    EXPECT_EQ(RunInstallation(), 2u);
+    ASSERT_EQ(platform.boxes.size(), 1u);
+    EXPECT_EQ(platform.boxes[0].text, row.message);
+    for (const char* call : {"ListMonitors", "OpenPrinterToDelete", "DeletePrinter",
+                             "DeleteMonitor", "StopService", "CopyFileOver"}) {
+      EXPECT_EQ(platform.CountOf(call), 0) << call;
+    }
+    EXPECT_EQ(platform.printers, Names{kPrinter});
+    EXPECT_EQ(platform.monitors, Names{kMonitor});
+  }
+}
+
+TEST_F(SequenceTest, StoppedSpoolerIsStartedBeforeTheFirstScan) {
+  fake.service_state = 1;
+  EXPECT_EQ(RunInstallation(), 0u);
+  const Calls calls = MainCalls();
+  const auto started = std::find(calls.begin(), calls.end(), "restart");
+  const auto scanned = std::find(calls.begin(), calls.end(), "ListDrivers");
+  EXPECT_LT(started, scanned);
+  EXPECT_EQ(fake.restarts, 2);  // started, then restarted at the end
+  EXPECT_EQ(fake.boxes.back().text, "Install Success!");
+}
+
+TEST_F(SequenceTest, SpoolerThatCannotBeStartedEndsTheRun) {
+  const std::deque<QueryReply> slow = [] {
+    std::deque<QueryReply> replies{{true, 1, 0, 0}};
+    for (int i = 0; i < 10; ++i) replies.push_back({true, 2, 10000, 0});  // start pending
+    return replies;
+  }();
+  const struct {
+    const char* fail;
+    std::deque<QueryReply> script;
+    std::uint32_t code;
+    const char* message;
+  } rows[] = {
+      {"StartService", {{true, 1, 0, 0}}, 1058, "StartService error 1058\n"},
+      {"", slow, 1460, "StartService error 1460\n"},
+      {"OpenService", {}, 5, "OpenService error 5\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.message);
+    FakePlatform platform;
+    UsePlatform(&platform);
+    platform.query_script = row.script;
+    platform.Fail(row.fail, row.code);
+    AnimationThreadHandle = FakePlatform::kAnimationThread;
+    EXPECT_EQ(RunInstallation(), row.code);
+    ASSERT_EQ(platform.boxes.size(), 1u);
+    EXPECT_EQ(platform.boxes[0].text, row.message);
+    EXPECT_EQ(platform.CountOf("ListDrivers"), 0);
+    // The bar stopped before the box and stays so.
+    EXPECT_EQ(platform.suspend_count[FakePlatform::kAnimationThread], 1);
+    EXPECT_EQ(platform.log[platform.log.size() - 2], "SuspendThread 1");
+  }
+}
+
+// Where ntprint.inf has no legacy driver (Windows 8 and later), the
+// platform's PostScript class driver from the driver store takes its place.
+TEST_F(SequenceTest, ClassDriverWhenTheLegacyDriverCannotBeInstalled) {
+  fake.inf_step = InfStep::kQueueFiles;
+  fake.Fail("CopyInfFiles", 0xE0000102);
+  EXPECT_EQ(RunInstallation(), 0u);
+  EXPECT_EQ(fake.Entries("InstallDriverFromStore"),
+            Calls{"InstallDriverFromStore Microsoft PS Class Driver Windows NT x86"});
+  EXPECT_EQ(fake.CountOf("AddDriver"), 0);
+  EXPECT_EQ(Utf8(fake.added_printer.driver), "Microsoft PS Class Driver");
+  EXPECT_EQ(fake.boxes.back().text, "Install Success!");
+
+  // Already installed: taken as it is.
+  FakePlatform installed;
+  UsePlatform(&installed);
+  installed.drivers = {u"Microsoft PS Class Driver"};
+  installed.Fail("AddDriver", 1797);
+  EXPECT_EQ(RunInstallation(), 0u);
+  EXPECT_EQ(installed.CountOf("InstallDriverFromStore"), 0);
+  EXPECT_EQ(Utf8(installed.added_printer.driver), "Microsoft PS Class Driver");
+
+  // The legacy driver, where it is there, is kept.
+  FakePlatform legacy;
+  UsePlatform(&legacy);
+  legacy.drivers = {u"Microsoft PS Class Driver", kDriver};
+  EXPECT_EQ(RunInstallation(), 0u);
+  EXPECT_EQ(Utf8(legacy.added_printer.driver), "HP LaserJet 4/4M PS");
+}
+
+// A 32-bit installer on 64-bit Windows would register a monitor the 64-bit
+// spooler never loads.
+TEST_F(SequenceTest, ThirtyTwoBitPackageOn64BitWindowsIsRefused) {
+  fake.Fail("Is32BitOn64BitWindows", 0);
+  EXPECT_EQ(RunInstallation(), 216u);
+  EXPECT_EQ(fake.Calls(), (Calls{"Is32BitOn64BitWindows", "ShowMessage"}));
+  ASSERT_EQ(fake.boxes.size(), 1u);
+  EXPECT_EQ(fake.boxes[0].text,
+            "This 32-bit package cannot install on 64-bit Windows. Run install.exe of the x64 "
+            "package.\n");
+  EXPECT_EQ(fake.boxes[0].caption, "Install");
+  EXPECT_EQ(fake.boxes[0].style, 0x50000u);
+}
+
+// The bar stands still under every box: a failure ends the run paused; a
+// box of the spooler restart pauses only while it is shown.
+TEST_F(SequenceTest, BarStandsStillUnderEveryBox) {
+  AnimationThreadHandle = FakePlatform::kAnimationThread;
+  fake.monitors.push_back(kMonitor);
+  fake.Fail("OpenServiceManager", 5, 2);  // the restart in the monitor scan
+  fake.Fail("DeleteMonitor", 3001);
+  EXPECT_EQ(RunInstallation(), 3001u);
+  Calls around;
+  for (const auto& entry : fake.log) {
+    for (const char* call : {"SuspendThread", "ResumeThread", "ShowMessage"}) {
+      if (entry.rfind(call, 0) == 0) around.push_back(entry);
+    }
+  }
+  EXPECT_EQ(around,
+            (Calls{"SuspendThread 1", "ShowMessage OpenSCManager error 5\n", "ResumeThread 0",
+                   "SuspendThread 1", "ShowMessage DeleteMonitor error 3001\n"}));
 }
 
 }  // namespace

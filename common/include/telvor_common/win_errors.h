@@ -25,6 +25,7 @@ inline constexpr std::uint32_t kModuleNotFound = 126;
 inline constexpr std::uint32_t kProcNotFound = 127;
 inline constexpr std::uint32_t kEnvVarNotFound = 203;
 inline constexpr std::uint32_t kFilenameExcedRange = 206;
+inline constexpr std::uint32_t kExeMachineTypeMismatch = 216;
 inline constexpr std::uint32_t kMoreData = 234;
 inline constexpr std::uint32_t kNoMoreItems = 259;
 inline constexpr std::uint32_t kServiceAlreadyRunning = 1056;
