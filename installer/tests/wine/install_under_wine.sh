@@ -10,6 +10,9 @@
 #                    installation
 #   missing-library  an installation, then a run with telvor.dll not beside
 #                    install.exe, which must leave that installation in place
+#   no-legacy-driver no ntprint.inf that gives "HP LaserJet 4/4M PS", as on
+#                    Windows 8 and later: the class-driver fallback, as far
+#                    as Wine goes
 #
 # Where Wine cannot do a step the output says so in a "wine limit:" line, and
 # exactly that documented outcome is accepted.
@@ -21,7 +24,7 @@ fi
 scenario=$1 install_exe=$2 quor_dll=$3 telvor_dll=$4 run_watched=$5 spooler_state=$6
 ntprint_inf=$7 environment=$8
 case $scenario in
-  twice | missing-library) ;;
+  twice | missing-library | no-legacy-driver) ;;
   *)
     echo "unknown scenario: $scenario"
     exit 2
@@ -60,7 +63,10 @@ done
 wine_session_start
 echo "prefix: $WINEPREFIX, display $DISPLAY"
 
-wine_supply_printer_inf "$ntprint_inf"
+# No INF for the legacy driver: Wine's AddPrinterDriverW accepts the driver
+# even from an INF without its section, so only a missing INF makes the
+# legacy step fail here as it does on Windows 8 and later.
+if [ "$scenario" != no-legacy-driver ]; then wine_supply_printer_inf "$ntprint_inf"; fi
 
 # The folder the installer runs from.
 setup_dir=$(wine_path telvor-setup)
@@ -262,6 +268,27 @@ case $scenario in
       "missing: quor.dll in the system directory was not touched"
     expect_same_file "$telvor_dll" "$system_dir/telvor.dll" \
       "missing: telvor.dll in the system directory was not touched"
+    ;;
+  no-legacy-driver)
+    run_install fallback --start-spooler
+    box=$(boxes fallback)
+    code=$(exit_code fallback)
+    legacy_steps='GetPrinterDriverDirectory|SetupOpenInfFile|SetupSetDirectoryId|SetupOpenFileQueue'
+    legacy_steps+='|SetupInstallFilesFromInfSection|SetupInitDefaultQueueCallback|SetupCommitFileQueue'
+    legacy_steps+='|AddPrinterDriver'
+    shown=$(printf '%s' "$box" | sed -nE "s/^box: Install: ($legacy_steps) error (-?[0-9]+)\\\\n$/\\2/p")
+    if [ -n "$shown" ] && [ "$code" = $((shown & 0xFFFFFFFF)) ]; then
+      pass "fallback: the legacy driver step failed (\"${box#box: Install: }\"), exit status $code"
+      echo "wine limit: fallback: Wine 8's winspool has no InstallPrinterDriverFromPackageW and" \
+        "no driver store, so the \"Microsoft PS Class Driver\" cannot be installed here; the" \
+        "installer then shows the legacy step's failure, as it does on Windows without the" \
+        "class driver. The fallback itself is tested through fakes."
+    else
+      fail "fallback: expected one box of the legacy driver step and its code, saw:" \
+        "$(printf '%s' "$box" | tr '\n' ' ') exit $code"
+    fi
+    state fallback-state
+    expect_no_line "$log/fallback-state" "monitor: TelvorMon" "fallback: no monitor was registered"
     ;;
 esac
 
