@@ -330,7 +330,10 @@ class WindowsPlatform final : public Platform {
 
   void ShowMessage(Handle owner, const char16_t* text, const char16_t* caption,
                    std::uint32_t style) override {
-    ::MessageBoxW(As<HWND>(owner), Wide(text), Wide(caption), style);
+    // The owner (the progress window) may have been closed meanwhile.
+    if (::MessageBoxW(As<HWND>(owner), Wide(text), Wide(caption), style) == 0 && owner != 0) {
+      ::MessageBoxW(nullptr, Wide(text), Wide(caption), style);
+    }
   }
 
   std::intptr_t RunDialog(const char16_t* template_name, Handle owner) override {

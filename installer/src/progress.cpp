@@ -6,11 +6,15 @@
 namespace telvor::installer {
 
 Handle ProgressBarHandle = 0;
+std::atomic<Handle> ProgressWindowHandle{0};
+std::atomic<bool> ProgressWindowPending{false};
 std::atomic<Handle> AnimationThreadHandle{0};
 
 namespace {
 
 const char16_t kDialogTemplate[] = u"PBDIALOG";
+constexpr std::uint32_t kWindowWaitStepMs = 10;
+constexpr std::uint32_t kWindowWaitLimitMs = 3000;
 
 const char16_t kDialogFailed[] = u"DialogBox error %d\n";
 const char16_t kAnimationThreadFailed[] = u"CreateThread2 error %d\n";
@@ -23,6 +27,7 @@ std::uint32_t ProgressWindowThread() {
   // ended by the program, so another program's window would stay disabled.
   const std::intptr_t result = platform.RunDialog(kDialogTemplate, 0);
   const std::uint32_t code = platform.LastError();
+  ProgressWindowPending.store(false);
   if (result > 0) return 0;
   // 0 or -1: the dialog could not be shown. The installation goes on.
   ReportCode(kDialogFailed, code);
@@ -34,6 +39,8 @@ std::intptr_t ProgressDialogProc(Handle dialog, std::uint32_t message, std::uint
                                  std::intptr_t /*lparam*/) {
   Platform& platform = CurrentPlatform();
   if (message == kWmInitDialog) {
+    ProgressWindowHandle.store(dialog);
+    ProgressWindowPending.store(false);
     ProgressBarHandle = platform.DialogItem(dialog, INSTALL_ID_PROGRESS_BAR);
     platform.SetBarPosition(ProgressBarHandle, 0);
     platform.Activate(dialog);
@@ -47,11 +54,23 @@ std::intptr_t ProgressDialogProc(Handle dialog, std::uint32_t message, std::uint
     // Enter, Escape and the close button; the template has no buttons.
     const std::uintptr_t id = wparam & 0xFFFFu;
     if (id == kIdOk || id == kIdCancel) {
+      ProgressWindowHandle.store(0);
       platform.EndDialog(dialog, static_cast<std::intptr_t>(wparam));
       return 1;
     }
   }
   return 0;
+}
+
+void WaitForProgressWindow() {
+  Platform& platform = CurrentPlatform();
+  for (std::uint32_t waited = 0; ProgressWindowPending.load() && waited < kWindowWaitLimitMs;
+       waited += kWindowWaitStepMs) {
+    platform.Sleep(kWindowWaitStepMs);
+  }
+  // Once is enough: a window that did not come up in time is not waited for
+  // again.
+  ProgressWindowPending.store(false);
 }
 
 void StartAnimation() { CurrentPlatform().SetBarColour(ProgressBarHandle, kAnimationStartColour); }

@@ -11,6 +11,16 @@ namespace telvor::installer {
 
 // The progress bar, set when the dialog opens, before the animation starts.
 extern Handle ProgressBarHandle;
+// The progress dialog while it is open, else null: the owner of the
+// installer's boxes, which an owned window always lies above.
+extern std::atomic<Handle> ProgressWindowHandle;
+// Set when the window thread is started, cleared when its dialog opens or
+// cannot be shown.
+extern std::atomic<bool> ProgressWindowPending;
+
+// Waits, for a short while at most, until the progress window has opened or
+// failed: a box shown before it would end up under it.
+void WaitForProgressWindow();
 // The animation thread, published when the dialog opens; null until then and
 // when the thread cannot be created. The installation pauses and resumes it.
 extern std::atomic<Handle> AnimationThreadHandle;

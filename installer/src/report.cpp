@@ -1,6 +1,7 @@
 #include "report.h"
 
 #include "platform.h"
+#include "progress.h"
 
 namespace telvor::installer {
 
@@ -8,7 +9,9 @@ const char16_t kInstallCaption[] = u"Install";
 
 std::uint32_t ReportCode(const char16_t* format, std::uint32_t code) {
   const Text message = FormatCode(format, static_cast<std::int32_t>(code));
-  CurrentPlatform().ShowMessage(0, message.c_str(), kInstallCaption, kBoxOk | kBoxAboveProgress);
+  WaitForProgressWindow();
+  CurrentPlatform().ShowMessage(ProgressWindowHandle.load(), message.c_str(), kInstallCaption,
+                                kBoxOk | kBoxAboveProgress);
   return code;
 }
 

@@ -1,5 +1,7 @@
 // How the installer reports a failed platform call: the call's message with
-// the error code, in a message box with no owner and the caption "Install".
+// the error code, in a message box with the caption "Install", owned by the
+// progress window while it is open (so that the box lies above it), by none
+// otherwise.
 #pragma once
 
 #include <cstdint>

@@ -299,7 +299,7 @@ std::uint32_t RunInstallation() {
   // The 64-bit spooler would never load a 32-bit monitor: refuse before
   // anything is touched.
   if (platform.Is32BitOn64BitWindows()) {
-    platform.ShowMessage(0, kWrongPackage, kInstallCaption, kBoxOk | kBoxAboveProgress);
+    platform.ShowMessage(0, kWrongPackage, kInstallCaption, kBoxOk);
     return win_error::kExeMachineTypeMismatch;
   }
 
@@ -308,8 +308,11 @@ std::uint32_t RunInstallation() {
   Run run(platform);
 
   platform.PrepareProgressBar();
-  // The window comes up on its own; the installation does not wait for it.
+  // The window comes up on its own; the installation does not wait for it,
+  // only a box does.
+  ProgressWindowPending.store(true);
   if (platform.StartThread(ThreadRoutine::kProgressWindow) == 0) {
+    ProgressWindowPending.store(false);
     return run.FailWithLastError(kCreateThreadFailed);
   }
 
@@ -366,8 +369,9 @@ std::uint32_t RunInstallation() {
   RestartSpoolerService();  // goes on whatever the restart gave
 
   run.Pause();
-  platform.ShowMessage(platform.TopWindow(), kSuccessMessage, kInstallCaption,
-                       kBoxOk | kBoxInformation | kBoxAboveProgress);
+  const Handle progress = ProgressWindowHandle.load();
+  platform.ShowMessage(progress != 0 ? progress : platform.TopWindow(), kSuccessMessage,
+                       kInstallCaption, kBoxOk | kBoxInformation | kBoxAboveProgress);
   return 0;
 }
 

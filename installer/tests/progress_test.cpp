@@ -13,6 +13,8 @@ class ProgressTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ProgressBarHandle = 0;
+    ProgressWindowHandle = 0;
+    ProgressWindowPending = false;
     AnimationThreadHandle = 0;
     UsePlatform(&fake);
   }
@@ -117,6 +119,7 @@ TEST_F(ProgressTest, DialogThatCannotBeShownIsReportedAndEndsTheThread) {
 TEST_F(ProgressTest, InitDialogSetsUpTheBarAndPublishesTheAnimationThread) {
   EXPECT_EQ(ProgressDialogProc(FakePlatform::kDialog, 0x0110, 0, 0), 0);
   EXPECT_EQ(ProgressBarHandle, FakePlatform::kProgressBar);
+  EXPECT_EQ(ProgressWindowHandle.load(), FakePlatform::kDialog);
   EXPECT_EQ(AnimationThreadHandle.load(), FakePlatform::kAnimationThread);
   EXPECT_EQ(fake.log, (std::vector<std::string>{"DialogItem 0xb00 1000", "SetBarPosition 0xb10 0",
                                                 "Activate 0xb00", "StartThread animation"}));
@@ -129,7 +132,7 @@ TEST_F(ProgressTest, AnimationThreadThatCannotStartLeavesTheWindowStill) {
   ASSERT_EQ(fake.boxes.size(), 1u);
   EXPECT_EQ(fake.boxes[0].text, "CreateThread2 error 8\n");
   EXPECT_EQ(fake.boxes[0].caption, "Install");
-  EXPECT_EQ(fake.boxes[0].owner, 0u);
+  EXPECT_EQ(fake.boxes[0].owner, FakePlatform::kDialog);  // on its own thread
 
   // Pause and resume then do nothing.
   PauseAnimation();
@@ -142,6 +145,7 @@ TEST_F(ProgressTest, EnterEscapeAndCloseEndTheDialog) {
   EXPECT_EQ(ProgressDialogProc(FakePlatform::kDialog, 0x0111, 1, 0), 1);
   EXPECT_EQ(ProgressDialogProc(FakePlatform::kDialog, 0x0111, 0x10002, 0), 1);
   EXPECT_EQ(fake.log, (std::vector<std::string>{"EndDialog 0xb00 1", "EndDialog 0xb00 65538"}));
+  EXPECT_EQ(ProgressWindowHandle.load(), 0u);  // no longer an owner for boxes
 
   fake.log.clear();
   EXPECT_EQ(ProgressDialogProc(FakePlatform::kDialog, 0x0111, 1000, 0), 0);

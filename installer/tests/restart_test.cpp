@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "fake_platform.h"
+#include "progress.h"
 
 namespace telvor::installer {
 namespace {
@@ -26,6 +27,7 @@ std::vector<std::string> Without(std::vector<std::string> calls, const std::stri
 
 class RestartTest : public ::testing::Test {
  protected:
+  void SetUp() override { ProgressWindowPending = false; }
   void TearDown() override { UsePlatform(nullptr); }
 };
 

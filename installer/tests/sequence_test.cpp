@@ -27,6 +27,8 @@ class SequenceTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ProgressBarHandle = 0;
+    ProgressWindowHandle = 0;
+    ProgressWindowPending = false;
     AnimationThreadHandle = 0;
     Populate(fake);
     UsePlatform(&fake);
@@ -346,7 +348,10 @@ TEST_F(SequenceTest, EachFailingStepEndsTheRun) {
       expected.push_back("InstallDriverFromStore");
     }
     expected.push_back("ShowMessage");
-    EXPECT_EQ(failing.Calls(), expected);
+    Calls calls = failing.Calls();
+    // The box waits for the progress window, which no fake thread opens.
+    calls.erase(std::remove(calls.begin(), calls.end(), "Sleep"), calls.end());
+    EXPECT_EQ(calls, expected);
   }
 }
 
@@ -466,7 +471,8 @@ TEST_F(SequenceTest, SpoolerThatCannotBeStartedEndsTheRun) {
     EXPECT_EQ(platform.CountOf("ListDrivers"), 0);
     // The bar stopped before the box and stays so.
     EXPECT_EQ(platform.suspend_count[FakePlatform::kAnimationThread], 1);
-    EXPECT_EQ(platform.log[platform.log.size() - 2], "SuspendThread 1");
+    const auto suspended = std::find(platform.log.begin(), platform.log.end(), "SuspendThread 1");
+    EXPECT_LT(suspended - platform.log.begin(), platform.log.end() - platform.log.begin() - 1);
   }
 }
 
@@ -510,7 +516,7 @@ TEST_F(SequenceTest, ThirtyTwoBitPackageOn64BitWindowsIsRefused) {
             "This 32-bit package cannot install on 64-bit Windows. Run install.exe of the x64 "
             "package.\n");
   EXPECT_EQ(fake.boxes[0].caption, "Install");
-  EXPECT_EQ(fake.boxes[0].style, 0x50000u);
+  EXPECT_EQ(fake.boxes[0].owner, 0u);
 }
 
 // The bar stands still under every box: a failure ends the run paused; a
@@ -530,6 +536,30 @@ TEST_F(SequenceTest, BarStandsStillUnderEveryBox) {
   EXPECT_EQ(around,
             (Calls{"SuspendThread 1", "ShowMessage OpenSCManager error 5\n", "ResumeThread 0",
                    "SuspendThread 1", "ShowMessage DeleteMonitor error 3001\n"}));
+}
+
+// A failure before the progress window has opened waits for it (3 s at
+// most), so that the box is not buried under the window that comes later.
+TEST_F(SequenceTest, EarlyFailureBoxWaitsForTheProgressWindow) {
+  fake.Fail("ListDrivers", 1722);
+  EXPECT_EQ(RunInstallation(), 1722u);
+  EXPECT_EQ(fake.CountOf("Sleep"), 300);
+  EXPECT_EQ(fake.log.back(), "ShowMessage EnumPrinterDrivers error 1722\n");
+}
+
+// While the progress window is open it owns the boxes, so that they lie
+// above it whatever the window manager does with topmost windows.
+TEST_F(SequenceTest, ProgressWindowOwnsTheBoxes) {
+  ProgressWindowHandle = FakePlatform::kDialog;
+  fake.Fail("AddMonitor", 3006);
+  EXPECT_EQ(RunInstallation(), 3006u);
+  ASSERT_EQ(fake.boxes.size(), 1u);
+  EXPECT_EQ(fake.boxes[0].owner, FakePlatform::kDialog);
+
+  FakePlatform success;
+  UsePlatform(&success);
+  EXPECT_EQ(RunInstallation(), 0u);
+  EXPECT_EQ(success.boxes.back().owner, FakePlatform::kDialog);
 }
 
 }  // namespace
