@@ -16,13 +16,11 @@
 // Texts are UTF-8 with backslash, CR and LF written as \\, \r and \n. The exit
 // code is printed because a POSIX parent only sees its low 8 bits.
 //
-// usage: run_watched.exe [--start-spooler] [--other-window] [--hold-first-box MS] PROGRAM
+// usage: run_watched.exe [--start-spooler] [--other-window] PROGRAM
 //   --start-spooler     start "Spooler" first, as on a Windows machine, where it runs
 //   --other-window      show a window of this (another) process in the foreground
 //                       while the program runs, and tell afterwards whether it was
 //                       left enabled
-//   --hold-first-box    leave the first box up that long, moved to the screen's
-//                       corner, so that the window behind it can be photographed
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -39,7 +37,6 @@ namespace {
 
 constexpr DWORD kPollMs = 10;
 constexpr DWORD kDeadlineMs = 120000;
-constexpr DWORD kSettleMs = 500;
 constexpr int kMessageTextId = 0xFFFF;  // the static of a standard message box
 constexpr DWORD kPlaceSettleMs = 1000;
 const wchar_t kOtherWindowCaption[] = L"Telvor test: another program";
@@ -117,31 +114,11 @@ DialogContent ReadDialog(HWND dialog) {
 
 struct Watch {
   DWORD process_id = 0;
-  DWORD hold_first_box_ms = 0;
-  bool box_seen = false;
   std::set<HWND> seen;
   std::vector<HWND> pending;
   std::wstring progress_caption = L"Telvor Printer Install";
   std::wstring box_caption = L"Install";
 };
-
-// Moves a box to the screen's corner and keeps it there for a while, with
-// the progress window in front and repainted where the box covered it.
-void HoldOutOfTheWay(const Watch& watch, HWND box) {
-  RECT r = {};
-  GetWindowRect(box, &r);
-  SetWindowPos(box, nullptr, GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left),
-               GetSystemMetrics(SM_CYSCREEN) - (r.bottom - r.top), 0, 0,
-               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-  Sleep(kSettleMs);  // the move happens on the program's own thread
-  HWND progress = FindWindowW(L"#32770", watch.progress_caption.c_str());
-  if (progress != nullptr) {
-    SetForegroundWindow(progress);
-    RedrawWindow(progress, nullptr, nullptr,
-                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
-  }
-  Sleep(watch.hold_first_box_ms);
-}
 
 std::string OwnerOf(HWND window) {
   HWND owner = GetWindow(window, GW_OWNER);
@@ -196,8 +173,6 @@ void HandleDialog(Watch& watch, HWND dialog) {
     Report("box: " + Escape(caption) + ": " + Escape(content.text) +
            (content.has_icon ? " (icon)" : ""));
     Report("place: " + PlaceOf(watch, dialog));
-    if (!watch.box_seen && watch.hold_first_box_ms > 0) HoldOutOfTheWay(watch, dialog);
-    watch.box_seen = true;
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
   } else {
     // Setup prompts (e.g. for a missing source disk) would block the run.
@@ -274,7 +249,7 @@ struct SpoolerWatch {
 };
 
 int Usage() {
-  Report("usage: run_watched.exe [--start-spooler] [--other-window] [--hold-first-box MS] PROGRAM");
+  Report("usage: run_watched.exe [--start-spooler] [--other-window] PROGRAM");
   return 2;
 }
 
@@ -350,8 +325,6 @@ int wmain(int argc, wchar_t** argv) {
       start_spooler = true;
     } else if (lstrcmpW(argv[arg], L"--other-window") == 0) {
       other_window = true;
-    } else if (lstrcmpW(argv[arg], L"--hold-first-box") == 0 && arg + 1 < argc) {
-      watch.hold_first_box_ms = static_cast<DWORD>(std::wcstoul(argv[++arg], nullptr, 10));
     } else {
       return Usage();
     }
