@@ -23,25 +23,6 @@ bool Unsupported() {
   return false;
 }
 
-std::uint32_t FromErrno(int error) {
-  switch (error) {
-    case ENOENT:
-      return win_error::kFileNotFound;
-    case ENOTDIR:
-      return win_error::kPathNotFound;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-      return win_error::kAccessDenied;
-    case ENAMETOOLONG:
-      return win_error::kFilenameExcedRange;
-    case ENOSPC:
-      return win_error::kDiskFull;
-    default:
-      return static_cast<std::uint32_t>(error);
-  }
-}
-
 // Copies `text` into `area`; the length, or `units` when it does not fit.
 std::uint32_t Give(const std::string& text, char16_t* area, std::uint32_t units) {
   const Text wide = FromUtf8(text);
@@ -76,7 +57,7 @@ class PosixPlatform final : public Platform {
     std::string path(4096, '\0');
     const ssize_t length = readlink("/proc/self/exe", &path[0], path.size());
     if (length <= 0) {
-      t_last_error = FromErrno(errno);
+      t_last_error = win_error::FromErrno(errno);
       return 0;
     }
     path.resize(static_cast<std::size_t>(length));
@@ -86,7 +67,7 @@ class PosixPlatform final : public Platform {
   bool FileExists(const char16_t* path) override {
     struct stat info {};
     if (stat(ToUtf8(path).c_str(), &info) != 0) {
-      t_last_error = FromErrno(errno);
+      t_last_error = win_error::FromErrno(errno);
       return false;
     }
     if (S_ISREG(info.st_mode)) return true;
@@ -97,12 +78,12 @@ class PosixPlatform final : public Platform {
   bool CopyFileOver(const char16_t* source, const char16_t* destination) override {
     std::ifstream in(ToUtf8(source), std::ios::binary);
     if (!in) {
-      t_last_error = FromErrno(errno);
+      t_last_error = win_error::FromErrno(errno);
       return false;
     }
     std::ofstream out(ToUtf8(destination), std::ios::binary | std::ios::trunc);
     if (!out || !(out << in.rdbuf()) || !out.flush()) {
-      t_last_error = FromErrno(errno);
+      t_last_error = win_error::FromErrno(errno);
       return false;
     }
     return true;

@@ -33,4 +33,11 @@ inline constexpr std::uint32_t kTimeout = 1460;
 inline constexpr std::uint32_t kRpcServerUnavailable = 1722;
 inline constexpr std::uint32_t kInvalidPrinterName = 1801;
 
+#ifndef _WIN32
+// The code a POSIX layer reports for `error` (an errno value): the platform's
+// own code for the failures the messages name, so that they read alike on
+// every system; any other errno as it is.
+std::uint32_t FromErrno(int error);
+#endif
+
 }  // namespace telvor::win_error
