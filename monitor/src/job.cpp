@@ -4,6 +4,7 @@
 #include <initializer_list>
 #include <limits>
 
+#include "person.h"
 #include "platform.h"
 #include "port_lifetime.h"
 #include "report.h"
@@ -120,6 +121,9 @@ BOOL WINAPI StartDocPort(HANDLE, LPWSTR pPrinterName, DWORD JobId, DWORD, LPBYTE
     DiscardSpoolFile(job);
     return FALSE;
   }
+  // While the spooler acts for the job's owner: who will be asked for the
+  // number at the end.
+  FindJobPerson(job.printer, JobId);
   job.active = true;
   return TRUE;
 }
@@ -150,6 +154,8 @@ BOOL WINAPI EndDocPort(HANDLE) {
     return FALSE;
   }
   job.active = false;
+  // The person is asked and told only within this job.
+  const ForgetPersonOnExit forget_person;
   // sendfax opens the spool file by its name.
   platform.CutFileHere(job.spool_file);
   platform.CloseFile(job.spool_file);
@@ -164,7 +170,7 @@ BOOL WINAPI EndDocPort(HANDLE) {
 
   FaxNumberFields fields{};
   std::memcpy(fields.attempts, g_settings.wide.attempts, sizeof(fields.attempts));
-  switch (platform.AskFaxNumber(fields)) {
+  switch (AskPersonFaxNumber(fields)) {
     case DialogResult::kOk:
       break;
     case DialogResult::kCancel:

@@ -14,6 +14,7 @@ inline constexpr std::uint32_t kPathNotFound = 3;
 inline constexpr std::uint32_t kAccessDenied = 5;
 inline constexpr std::uint32_t kInvalidHandle = 6;
 inline constexpr std::uint32_t kNotEnoughMemory = 8;
+inline constexpr std::uint32_t kInvalidData = 13;
 inline constexpr std::uint32_t kSharingViolation = 32;
 inline constexpr std::uint32_t kNotSupported = 50;
 inline constexpr std::uint32_t kFileExists = 80;
@@ -28,6 +29,7 @@ inline constexpr std::uint32_t kFilenameExcedRange = 206;
 inline constexpr std::uint32_t kMoreData = 234;
 inline constexpr std::uint32_t kNoMoreItems = 259;
 inline constexpr std::uint32_t kServiceAlreadyRunning = 1056;
+inline constexpr std::uint32_t kNoSuchLogonSession = 1312;
 inline constexpr std::uint32_t kRpcServerUnavailable = 1722;
 inline constexpr std::uint32_t kInvalidPrinterName = 1801;
 
