@@ -7,6 +7,7 @@
 //       registers itself as a service and runs one job through it per case:
 //       "answer" (the setup and the fax number are answered), "cancel",
 //       "kill" (the prompt program is killed) and "timeout" (nobody answers);
+//       then changes the stored settings through quorprompt.exe /settings;
 //       prints what it saw and the service's checks, and "all checks passed"
 //   telvor-service-job --service CASE SERVER WORK-DIRECTORY
 //       the service's side, started by the service manager
@@ -305,6 +306,61 @@ void RunCase(SC_HANDLE manager, const std::wstring& name, const std::wstring& se
   CloseServiceHandle(service);
 }
 
+// The administrator's switch: quorprompt.exe /settings shows the setup
+// filled with the stored values and stores what is confirmed.
+void ChangeSettingsLater(const std::wstring& server) {
+  std::printf("-- quorprompt.exe /settings\n");
+  const wchar_t kMonitorKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\TelvorMon";
+  const std::wstring changed = L"127.0.9.9";
+  HKEY key = nullptr;
+  DWORD disposition = 0;
+  bool ok = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kMonitorKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &key, &disposition) == ERROR_SUCCESS;
+  ok = ok && SetText(key, L"HylaFAXServerIp", server) && SetText(key, L"User", kUser) &&
+       SetText(key, L"Password", kPassword) && SetText(key, L"MailAddress", kMail) &&
+       SetText(key, L"Attempts", kSetupAttempts);
+  Check(ok, "settings stored in the monitor's key");
+  std::wstring command = L"\"" + HereDirectory() + kPromptProgram + L"\" /settings";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  Check(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                       &process) != FALSE,
+        "quorprompt.exe /settings started");
+  HWND setup = nullptr;
+  for (int i = 0; i < 300 && !setup; ++i) {
+    Sleep(100);
+    setup = FindWindowW(nullptr, kSetupCaption);
+    if (setup && !IsWindowVisible(setup)) setup = nullptr;
+  }
+  Check(setup != nullptr, "HSETUP shown");
+  if (setup) {
+    wchar_t text[128] = {};
+    GetDlgItemTextW(setup, 1000, text, 128);
+    std::wstring shown = text;
+    GetDlgItemTextW(setup, 1004, text, 128);
+    shown += std::wstring(L" ") + text;
+    GetDlgItemTextW(setup, 1009, text, 128);
+    shown += std::wstring(L" ") + text;
+    Check(shown == server + L" " + kMail + L" " + kSetupAttempts,
+          "HSETUP filled with the stored values (" + Narrow(shown) + ")");
+    Fill(setup, 1000, changed);
+    PostMessageW(setup, WM_COMMAND, IDOK, 0);
+  }
+  Check(process.hProcess && WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0,
+        "quorprompt.exe /settings ended");
+  DWORD status = 1;
+  if (process.hProcess) GetExitCodeProcess(process.hProcess, &status);
+  Check(status == 0, "quorprompt.exe /settings exit status 0");
+  Check(GetText(key, L"HylaFAXServerIp") == changed && GetText(key, L"User") == kUser,
+        "the changed server stored beside the other values");
+  if (process.hProcess) CloseHandle(process.hProcess);
+  if (process.hThread) CloseHandle(process.hThread);
+  RegCloseKey(key);
+  // A key this test made is not left for Wine's spooler to find.
+  if (disposition == REG_CREATED_NEW_KEY) RegDeleteTreeW(HKEY_LOCAL_MACHINE, kMonitorKey);
+}
+
 int RunCases(wchar_t** arguments) {
   const std::wstring server = arguments[1];
   const std::wstring number = arguments[2];
@@ -322,6 +378,7 @@ int RunCases(wchar_t** arguments) {
   }
   for (const wchar_t* name : kCases) RunCase(manager, name, server, number, note, work);
   CloseServiceHandle(manager);
+  ChangeSettingsLater(server);
   std::printf(
       "not shown under Wine: the session of the job's owner (every process is in "
       "session 1), messages sent to a session (WTSSendMessageW) and the event log; "
