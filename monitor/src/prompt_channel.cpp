@@ -2,13 +2,19 @@
 
 #include <cstring>
 
+#include "widths.h"
+
 namespace quor {
 
 namespace {
 
+// Whether the text ends within `limit` units of the field.
 template <std::size_t N>
-void Terminate(char16_t (&field)[N]) {
-  field[N - 1] = 0;
+bool Ends(const char16_t (&field)[N], std::size_t limit = N - 1) {
+  for (std::size_t i = 0; i <= limit; ++i) {
+    if (field[i] == 0) return true;
+  }
+  return false;
 }
 
 bool Known(DialogResult result) {
@@ -39,23 +45,29 @@ bool DecodePrompt(const void* data, std::size_t size, DialogKind kind, DialogRes
   const auto* bytes = static_cast<const unsigned char*>(data);
   std::memcpy(&header, bytes, sizeof(header));
   if (header.magic != kPromptMagic || header.kind != kind || !Known(header.result)) return false;
+  if (header.result == DialogResult::kOk) {
+    // The answer comes from a program running as the person who printed:
+    // what the dialog could not have given is refused, not cut to fit.
+    if (kind == DialogKind::kSetup) {
+      SetupFields setup;
+      std::memcpy(&setup, bytes + sizeof(header), sizeof(setup));
+      if (!Ends(setup.server_ip) || !Ends(setup.user) || !Ends(setup.password) ||
+          !Ends(setup.mail) || !Ends(setup.attempts)) {
+        return false;
+      }
+      *static_cast<SetupFields*>(fields) = setup;
+    } else {
+      FaxNumberFields number;
+      std::memcpy(&number, bytes + sizeof(header), sizeof(number));
+      if (!Ends(number.fax_number, kFaxNumberLimit) || !Ends(number.attempts) ||
+          !Ends(number.info)) {
+        return false;
+      }
+      *static_cast<FaxNumberFields*>(fields) = number;
+    }
+  }
   *result = header.result;
   *error = header.error;
-  if (header.result != DialogResult::kOk) return true;
-  std::memcpy(fields, bytes + sizeof(header), FieldsSize(kind));
-  if (kind == DialogKind::kSetup) {
-    auto& setup = *static_cast<SetupFields*>(fields);
-    Terminate(setup.server_ip);
-    Terminate(setup.user);
-    Terminate(setup.password);
-    Terminate(setup.mail);
-    Terminate(setup.attempts);
-  } else {
-    auto& number = *static_cast<FaxNumberFields*>(fields);
-    Terminate(number.fax_number);
-    Terminate(number.attempts);
-    Terminate(number.info);
-  }
   return true;
 }
 

@@ -32,8 +32,9 @@ std::size_t EncodePrompt(DialogKind kind, DialogResult result, std::uint32_t err
                          const void* fields, void* out);
 
 // Reads a message for dialog `kind`; false when it is not a whole message
-// for that dialog. The fields are taken only from an answer kOk, and every
-// text in them is terminated within its field.
+// for that dialog, or holds a text longer than its field takes (a fax
+// number of more than 14 digits among them). The fields are taken only
+// from an answer kOk.
 bool DecodePrompt(const void* data, std::size_t size, DialogKind kind, DialogResult* result,
                   std::uint32_t* error, void* fields);
 

@@ -106,8 +106,14 @@ TEST_F(ServiceTest, APromptWithoutAnAnswerKeepsTheDocumentAndSaysSoWhereThePerso
   EXPECT_EQ(platform.session_messages[0].text, u"DialogBoxParam error 258\n");
   EXPECT_EQ(platform.session_messages[0].caption, u"TelvMon");
 
+  // An answer the dialog could not have given: cut short, or a number of
+  // 15 digits.
   platform.prompt_fails.reset();
   platform.prompt_answer_garbled = true;
+  EXPECT_FALSE(RunJob());
+  EXPECT_EQ(platform.events.back(), u"DialogBoxParam error 13\n");
+  platform.prompt_answer_garbled = false;
+  AnswerFaxNumber(u"123456789012345", u"3", u"note");
   EXPECT_FALSE(RunJob());
   EXPECT_EQ(platform.events.back(), u"DialogBoxParam error 13\n");
   EXPECT_TRUE(g_sendfax_calls.empty());

@@ -361,6 +361,18 @@ void ChangeSettingsLater(const std::wstring& server) {
   if (disposition == REG_CREATED_NEW_KEY) RegDeleteTreeW(HKEY_LOCAL_MACHINE, kMonitorKey);
 }
 
+// What the event log shows for an entry of quor.dll's: the text as given.
+void EventMessage() {
+  HMODULE library = LoadLibraryExW((HereDirectory() + kMonitorLibrary).c_str(), nullptr,
+                                   LOAD_LIBRARY_AS_DATAFILE);
+  DWORD_PTR texts[] = {reinterpret_cast<DWORD_PTR>(L"SendFax error 5\n")};
+  wchar_t shown[128] = {};
+  FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, library, 1, 0, shown,
+                 128, reinterpret_cast<va_list*>(texts));
+  Check(std::wstring(shown) == L"SendFax error 5\n", "quor.dll's event message 1 shows the text as given");
+  if (library) FreeLibrary(library);
+}
+
 int RunCases(wchar_t** arguments) {
   const std::wstring server = arguments[1];
   const std::wstring number = arguments[2];
@@ -379,6 +391,7 @@ int RunCases(wchar_t** arguments) {
   for (const wchar_t* name : kCases) RunCase(manager, name, server, number, note, work);
   CloseServiceHandle(manager);
   ChangeSettingsLater(server);
+  EventMessage();
   std::printf(
       "not shown under Wine: the session of the job's owner (every process is in "
       "session 1), messages sent to a session (WTSSendMessageW) and the event log; "
