@@ -8,6 +8,11 @@
 
 namespace quor {
 
+// The prompt program's two ways to run: for the monitor, and for an
+// administrator.
+inline constexpr wchar_t kPromptSwitch[] = L"/prompt";
+inline constexpr wchar_t kSettingsSwitch[] = L"/settings";
+
 // Every field starts with the record's text; on kOk the record holds what
 // was entered. kFailed leaves the platform's last error set.
 DialogResult ShowSetupDialog(HINSTANCE module, HWND owner, SetupFields& fields);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "dialogs_windows.h"
+#include "events.h"
 #include "platform.h"
 #include "telvor_common/names.h"
 #include "text_cast.h"
@@ -25,10 +26,8 @@ namespace {
 // The dialog templates are in the library's own module, and the prompt
 // program beside it.
 HMODULE g_library_module = nullptr;
-constexpr wchar_t kPromptSwitch[] = L" /prompt";
 // The interactive desktop of a session, where the prompt program shows.
 constexpr wchar_t kInteractiveDesktop[] = L"winsta0\\default";
-constexpr DWORD kEventId = 1;
 constexpr DWORD kMillisecondsPerSecond = 1000;
 
 // The temporary-name call's number that asks for a fresh name.
@@ -113,7 +112,7 @@ bool StartPrompt(HANDLE user, HANDLE input, HANDLE output, PROCESS_INFORMATION* 
   void* environment = nullptr;
   if (!CreateEnvironmentBlock(&environment, user, FALSE)) environment = nullptr;
   const std::wstring program = PromptProgramPath();
-  std::wstring command = L"\"" + program + L"\"" + kPromptSwitch;
+  std::wstring command = L"\"" + program + L"\" " + kPromptSwitch;
   const BOOL started =
       listed && CreateProcessAsUserW(user, program.c_str(), &command[0], nullptr, nullptr, TRUE,
                                      CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT,
@@ -352,7 +351,8 @@ class WindowsPlatform final : public Platform {
     const HANDLE source = RegisterEventSourceW(nullptr, AsWide(telvor::kEventSourceName));
     if (!source) return;
     LPCWSTR strings[] = {AsWide(text)};
-    ReportEventW(source, EVENTLOG_ERROR_TYPE, 0, kEventId, nullptr, 1, 0, strings, nullptr);
+    ReportEventW(source, EVENTLOG_ERROR_TYPE, 0, QUOR_EVENT_MESSAGE, nullptr, 1, 0, strings,
+                 nullptr);
     DeregisterEventSource(source);
   }
 

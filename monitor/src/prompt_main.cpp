@@ -30,8 +30,6 @@ namespace {
 
 using quor::AsWide;
 
-constexpr wchar_t kPromptSwitch[] = L"/prompt";
-constexpr wchar_t kSettingsSwitch[] = L"/settings";
 constexpr wchar_t kUsage[] = L"quorprompt.exe /settings: change the fax server settings";
 constexpr wchar_t kMonitorsKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\";
 constexpr int kUsageStatus = 2;
@@ -144,8 +142,8 @@ int WINAPI WinMain(HINSTANCE module, HINSTANCE, LPSTR, int) {
   LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
   const std::wstring mode = arguments && count == 2 ? arguments[1] : L"";
   LocalFree(arguments);
-  if (mode == kPromptSwitch) return Prompt(module);
-  if (lstrcmpiW(mode.c_str(), kSettingsSwitch) == 0) return ChangeSettings(module);
+  if (mode == quor::kPromptSwitch) return Prompt(module);
+  if (lstrcmpiW(mode.c_str(), quor::kSettingsSwitch) == 0) return ChangeSettings(module);
   MessageBoxW(nullptr, kUsage, AsWide(quor::kCaption), MB_OK);
   return kUsageStatus;
 }
