@@ -133,7 +133,10 @@ void LoadSettings(const MONITORINIT& init) {
     // Cancelled, or confirmed without a server (Enter in a form that was
     // never filled in): nothing is stored, so the setup comes again next
     // time; this job goes on with the settings in memory.
-    SetupFields fields = g_settings.wide;
+    // The dialog starts with the attempts alone (it shows every field it is
+    // given: the administrator's change of the stored settings fills all).
+    SetupFields fields{};
+    std::memcpy(fields.attempts, g_settings.wide.attempts, sizeof(fields.attempts));
     if (AskPersonSettings(fields) == DialogResult::kOk && fields.server_ip[0] != 0) {
       g_settings.wide = fields;
       WriteSettings(init);

@@ -233,6 +233,7 @@ bool FakePlatform::FreeFaxLibrary(Handle library) {
 DialogResult FakePlatform::AskSettings(SetupFields& fields) {
   ++setups_shown;
   setup_initial_attempts = fields.attempts;
+  setup_initial_server = fields.server_ip;
   if (setup_result == DialogResult::kOk) fields = setup_answer;
   if (setup_result == DialogResult::kFailed) last_error = 1813;
   return setup_result;

@@ -64,6 +64,7 @@ class FakePlatform : public Platform {
   SetupFields setup_answer{};
   int setups_shown = 0;
   std::u16string setup_initial_attempts;
+  std::u16string setup_initial_server;
   DialogResult fax_number_result = DialogResult::kOk;
   FaxNumberFields fax_number_answer{};
   int fax_numbers_shown = 0;
