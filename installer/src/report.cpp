@@ -1,20 +1,22 @@
 #include "report.h"
 
-#include "telvor_common/text.h"
+#include "platform.h"
+#include "progress.h"
 
 namespace telvor::installer {
 
 const char16_t kInstallCaption[] = u"Install";
 
-std::uint32_t ReportCode(InstallerOperations& ops, const char16_t* format, std::uint32_t code) {
+std::uint32_t ReportCode(const char16_t* format, std::uint32_t code) {
   const Text message = FormatCode(format, static_cast<std::int32_t>(code));
-  ops.MessageBoxW(0, message.c_str(), kInstallCaption, kMbOk);
+  WaitForProgressWindow();
+  CurrentPlatform().ShowMessage(ProgressWindowHandle.load(), message.c_str(), kInstallCaption,
+                                kBoxOk | kBoxAboveProgress);
   return code;
 }
 
-std::uint32_t ReportLastError(InstallerOperations& ops, const char16_t* format) {
-  const std::uint32_t code = ops.GetLastError();
-  return ReportCode(ops, format, code);
+std::uint32_t ReportLastError(const char16_t* format) {
+  return ReportCode(format, CurrentPlatform().LastError());
 }
 
 }  // namespace telvor::installer

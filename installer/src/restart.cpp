@@ -1,17 +1,15 @@
 #include "restart.h"
 
+#include "platform.h"
+#include "progress.h"
 #include "report.h"
+#include "telvor_common/win_errors.h"
 
 namespace telvor::installer {
 namespace {
 
 const char16_t kSpoolerService[] = u"Spooler";
 
-constexpr std::uint32_t kScManagerConnect = 0x1;
-constexpr std::uint32_t kServiceQueryStatus = 0x4;
-constexpr std::uint32_t kServiceStart = 0x10;
-constexpr std::uint32_t kServiceStop = 0x20;
-constexpr std::uint32_t kServiceControlStop = 1;
 constexpr std::uint32_t kServiceStopped = 1;
 constexpr std::uint32_t kServiceRunning = 4;
 
@@ -21,33 +19,78 @@ const char16_t kQueryFailed[] = u"QueryServiceStatus error %d\n";
 const char16_t kStopFailed[] = u"ControlService error %d\n";
 const char16_t kStartFailed[] = u"StartService error %d\n";
 
-// Stop, wait for stopped, start, wait for running; the handles are open.
-std::uint32_t Restart(InstallerOperations& ops, Handle service, std::uint32_t stop_start) {
-  // One record for the whole run: each query and the stop reply overwrite it.
-  ServiceStatus status{};
-  if (!ops.QueryServiceStatus(service, &status)) return ReportLastError(ops, kQueryFailed);
-  if (status.current_state == kServiceStopped) return 0;
+// A result and the message that goes with it; none for success and for the
+// failures that pass silently.
+struct Outcome {
+  std::uint32_t code;
+  const char16_t* failure;
+};
 
-  if (!ops.ControlService(service, kServiceControlStop, &status)) {
-    return ReportLastError(ops, kStopFailed);
-  }
-  while (status.current_state != kServiceStopped) {
-    ops.Sleep(status.wait_hint);
-    if (!ops.QueryServiceStatus(service, &status)) return ops.GetLastError();
-    if (status.current_state == kServiceStopped) break;
-    if (WaitLimitPassed(stop_start, ops.GetTickCount())) return kErrorTimeout;
-  }
+constexpr Outcome kDone{0, nullptr};
 
-  if (!ops.StartServiceW(service)) return ReportLastError(ops, kStartFailed);
-  const std::uint32_t start_start = ops.GetTickCount();
-  if (!ops.QueryServiceStatus(service, &status)) return ReportLastError(ops, kQueryFailed);
-  if (status.current_state == kServiceRunning) return 0;
+Outcome Failed(Platform& platform, const char16_t* failure) {
+  return Outcome{platform.LastError(), failure};
+}
+
+// Runs `work` on the opened "Spooler" service and closes both handles after
+// it, the service's first.
+template <typename Work>
+Outcome OnSpooler(Platform& platform, Work work) {
+  const Handle manager = platform.OpenServiceManager();
+  if (manager == 0) return Failed(platform, kOpenManagerFailed);
+  const Handle service = platform.OpenService(manager, kSpoolerService);
+  const Outcome outcome = service != 0 ? work(service) : Failed(platform, kOpenServiceFailed);
+  if (service != 0) platform.CloseService(service);
+  platform.CloseService(manager);
+  return outcome;
+}
+
+// Waits for the running state; the limit counts from `since`.
+Outcome WaitUntilRunning(Platform& platform, Handle service, ServiceState& state,
+                         std::uint32_t since) {
+  if (!platform.QueryService(service, &state)) return Failed(platform, kQueryFailed);
+  if (state.current_state == kServiceRunning) return kDone;
   for (;;) {
-    ops.Sleep(status.wait_hint);
-    if (!ops.QueryServiceStatus(service, &status)) return ReportLastError(ops, kQueryFailed);
-    if (status.current_state == kServiceRunning) return 0;
-    if (WaitLimitPassed(start_start, ops.GetTickCount())) return kErrorTimeout;
+    platform.Sleep(state.wait_hint);
+    if (!platform.QueryService(service, &state)) return Failed(platform, kQueryFailed);
+    if (state.current_state == kServiceRunning) return kDone;
+    if (WaitLimitPassed(since, platform.TickCount())) return Outcome{win_error::kTimeout, nullptr};
   }
+}
+
+// Stop, wait for stopped, start, wait for running.
+Outcome Restart(Platform& platform, Handle service, std::uint32_t stop_start) {
+  // One record for the whole run: each query and the stop reply overwrite it.
+  ServiceState state{};
+  if (!platform.QueryService(service, &state)) return Failed(platform, kQueryFailed);
+  if (state.current_state == kServiceStopped) return kDone;
+
+  if (!platform.StopService(service, &state)) return Failed(platform, kStopFailed);
+  while (state.current_state != kServiceStopped) {
+    platform.Sleep(state.wait_hint);
+    if (!platform.QueryService(service, &state)) return Failed(platform, nullptr);
+    if (state.current_state == kServiceStopped) break;
+    if (WaitLimitPassed(stop_start, platform.TickCount())) {
+      return Outcome{win_error::kTimeout, nullptr};
+    }
+  }
+
+  if (!platform.StartService(service)) return Failed(platform, kStartFailed);
+  return WaitUntilRunning(platform, service, state, platform.TickCount());
+}
+
+Outcome StartIfStopped(Platform& platform, Handle service) {
+  ServiceState state{};
+  if (!platform.QueryService(service, &state)) return Failed(platform, kQueryFailed);
+  if (state.current_state == kServiceRunning) return kDone;
+  if (state.current_state == kServiceStopped && !platform.StartService(service)) {
+    return Failed(platform, kStartFailed);
+  }
+  // Starting, by us or by someone else.
+  const Outcome outcome = WaitUntilRunning(platform, service, state, platform.TickCount());
+  // Not running in time is said too: the installation cannot go on.
+  if (outcome.code == win_error::kTimeout) return Outcome{outcome.code, kStartFailed};
+  return outcome;
 }
 
 }  // namespace
@@ -56,23 +99,26 @@ bool WaitLimitPassed(std::uint32_t start, std::uint32_t now) {
   return static_cast<std::uint32_t>(now - start) > kServiceWaitLimitMs;
 }
 
-std::uint32_t RestartSpoolerService(InstallerOperations& ops) {
+std::uint32_t RestartSpoolerService() {
+  Platform& platform = CurrentPlatform();
   // Opening and the stop request count against the stop wait's limit.
-  const std::uint32_t stop_start = ops.GetTickCount();
-  const Handle manager = ops.OpenSCManagerW(kScManagerConnect);
-  if (manager == 0) return ReportLastError(ops, kOpenManagerFailed);
-
-  std::uint32_t result;
-  const Handle service = ops.OpenServiceW(manager, kSpoolerService,
-                                          kServiceQueryStatus | kServiceStart | kServiceStop);
-  if (service == 0) {
-    result = ReportLastError(ops, kOpenServiceFailed);
-  } else {
-    result = Restart(ops, service, stop_start);
-    ops.CloseServiceHandle(service);
+  const std::uint32_t stop_start = platform.TickCount();
+  const Outcome outcome =
+      OnSpooler(platform, [&](Handle service) { return Restart(platform, service, stop_start); });
+  if (outcome.failure != nullptr) {
+    PauseAnimation();
+    ReportCode(outcome.failure, outcome.code);
+    ResumeAnimation();
   }
-  ops.CloseServiceHandle(manager);
-  return result;
+  return outcome.code;
+}
+
+std::uint32_t StartSpoolerIfStopped(const char16_t** failure) {
+  Platform& platform = CurrentPlatform();
+  const Outcome outcome =
+      OnSpooler(platform, [&](Handle service) { return StartIfStopped(platform, service); });
+  *failure = outcome.failure;
+  return outcome.code;
 }
 
 }  // namespace telvor::installer

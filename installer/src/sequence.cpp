@@ -1,15 +1,14 @@
 #include "sequence.h"
 
-#include <algorithm>
 #include <cstring>
-#include <memory>
-#include <new>
 
+#include "platform.h"
 #include "progress.h"
 #include "report.h"
 #include "restart.h"
 #include "telvor_common/names.h"
 #include "telvor_common/text.h"
+#include "telvor_common/win_errors.h"
 
 namespace telvor::installer {
 namespace {
@@ -22,6 +21,9 @@ const char16_t kEnvironment[] = u"Windows NT x86";
 #endif
 
 const char16_t kDriverName[] = u"HP LaserJet 4/4M PS";
+// Windows 8 and later ship no legacy driver in ntprint.inf; their own
+// PostScript driver lies in the driver store.
+const char16_t kClassDriverName[] = u"Microsoft PS Class Driver";
 const char16_t kDriverFile[] = u"PSCRIPT5.DLL";
 const char16_t kDriverDataFile[] = u"HP4M6_V1.PPD";
 const char16_t kDriverConfigFile[] = u"PS5UI.DLL";
@@ -36,6 +38,9 @@ const char16_t kPrintProcessor[] = u"WinPrint";
 constexpr char16_t kPathSeparator = u'\\';
 
 const char16_t kSuccessMessage[] = u"Install Success!";
+const char16_t kWrongPackage[] =
+    u"This 32-bit package cannot install on 64-bit Windows. Run install.exe of the x64 "
+    u"package.\n";
 const char16_t kCreateThreadFailed[] = u"CreateThread1 error %d\n";
 const char16_t kEnumDriversFailed[] = u"EnumPrinterDrivers error %d\n";
 const char16_t kEnumPrintersFailed[] = u"EnumPrinters error %d\n";
@@ -59,30 +64,19 @@ const char16_t kAddPrinterFailed[] = u"AddPrinter error %d\n";
 const char16_t kClosePrinterFailed[] = u"ClosePrinter error %d\n";
 
 constexpr std::uint32_t kDriverVersion = 3;
-constexpr std::uint32_t kNamesOnlyLevel = 1;  // DRIVER_INFO_1, MONITOR_INFO_1
-constexpr std::uint32_t kPrinterInfo4Level = 4;
-constexpr std::uint32_t kDriverDirectoryLevel = 1;
-constexpr std::uint32_t kPrinterEnumLocal = 2;
-constexpr std::uint32_t kInfStyleWin4 = 2;
 constexpr std::uint32_t kDriverDirectoryId = 66000;
-constexpr std::uint32_t kSpCopyNoOverwrite = 8;
-constexpr std::uint32_t kPrinterAllAccess = 0xF000C;
-
-constexpr std::uint32_t kErrorNotEnoughMemory = 8;
-constexpr std::uint32_t kErrorFilenameExcedRange = 206;
 
 constexpr std::size_t kDependentFilesUnits = 1000 / sizeof(char16_t);
-constexpr std::size_t kDriverDirectoryUnits = 500 / sizeof(char16_t);
+constexpr std::size_t kDriverDirectoryBytes = 500;
 constexpr std::size_t kPathUnits = 256;
 
 // The fixed records handed to the spooler.
 struct Records {
   // A list of names closed by an empty one: the zero fill ends it.
   char16_t dependent_files[kDependentFilesUnits];
-  DriverInfo3 driver;
-  PrinterInfo2 printer;
-  MonitorInfo2 monitor;
-  PrinterDefaults old_printer_access;
+  DriverRecord driver;
+  PrinterRecord printer;
+  MonitorRecord monitor;
 };
 
 void PrepareRecords(Records& r) {
@@ -100,147 +94,126 @@ void PrepareRecords(Records& r) {
   r.driver.monitor_name = kNoText;
   r.driver.default_data_type = kNoText;
 
-  std::memset(&r.printer, 0, sizeof r.printer);
-  r.printer.printer_name = kPrinterName;
-  r.printer.port_name = kPortName;
-  r.printer.driver_name = kDriverName;
+  r.printer.name = kPrinterName;
+  r.printer.port = kPortName;
+  r.printer.driver = kDriverName;
   r.printer.print_processor = kPrintProcessor;
 
   r.monitor.name = kMonitorName;
   r.monitor.environment = kEnvironment;
-  r.monitor.dll_name = kMonitorLibraryFile;
-
-  r.old_printer_access.data_type = nullptr;
-  r.old_printer_access.dev_mode = nullptr;
-  r.old_printer_access.desired_access = kPrinterAllAccess;
+  r.monitor.library = kMonitorLibraryFile;
 }
 
-bool SameName(const char16_t* found, const char16_t* wanted) {
-  return found != nullptr && TextView(found) == TextView(wanted);
-}
-
-// The records of one enumeration, in a heap area of the size the platform
-// asked for.
-struct RecordList {
-  std::unique_ptr<unsigned char[]> area;
-  std::uint32_t count = 0;
-
-  template <typename Record>
-  Record At(std::uint32_t index) const {
-    Record record;
-    std::memcpy(&record, area.get() + index * sizeof(Record), sizeof(Record));
-    return record;
+// Whole names, case-sensitive; every name is looked at.
+bool Listed(const Names& names, const char16_t* wanted) {
+  bool found = false;
+  for (const Text& name : names) {
+    if (name == wanted) found = true;
   }
+  return found;
+}
+
+const char16_t* InfStepFailure(InfStep step) {
+  switch (step) {
+    case InfStep::kOpenInf:
+      return kOpenInfFailed;
+    case InfStep::kSetDirectory:
+      return kSetDirectoryFailed;
+    case InfStep::kOpenQueue:
+      return kOpenQueueFailed;
+    case InfStep::kQueueFiles:
+      return kQueueFilesFailed;
+    case InfStep::kQueueContext:
+      return kQueueContextFailed;
+    case InfStep::kCommit:
+      break;
+  }
+  return kCommitQueueFailed;
+}
+
+// A failed step: its message and the error code.
+struct Failure {
+  const char16_t* format;
+  std::uint32_t code;
 };
 
-// Asks for the size the list needs, then enumerates into an area of exactly
-// that size. 0, or the code of a failure already shown with `failure`.
-template <typename Record, typename Enumerate>
-std::uint32_t EnumerateRecords(InstallerOperations& ops, Enumerate enumerate,
-                               const char16_t* failure, RecordList& list) {
-  std::uint32_t needed = 0;
-  std::uint32_t returned = 0;
-  enumerate(nullptr, 0, &needed, &returned);  // only the size matters
-  const std::uint32_t size = needed;
-  list.area.reset(new (std::nothrow) unsigned char[size]);
-  if (!list.area) return ReportCode(ops, failure, kErrorNotEnoughMemory);
-  returned = 0;
-  if (!enumerate(list.area.get(), size, &needed, &returned)) {
-    return ReportLastError(ops, failure);
-  }
-  // Never read past the area, whatever count comes back.
-  list.count = std::min<std::uint32_t>(returned, static_cast<std::uint32_t>(size / sizeof(Record)));
-  return 0;
-}
+// One installation run: how a failure ends it.
+class Run {
+ public:
+  explicit Run(Platform& platform) : platform_(platform) {}
 
-// Looks for `wanted` among the names of an enumeration, all of them.
-template <typename Record, typename Enumerate>
-std::uint32_t ScanFor(InstallerOperations& ops, Enumerate enumerate, const char16_t* failure,
-                      const char16_t* const Record::*name, const char16_t* wanted, bool& found) {
-  RecordList list;
-  const std::uint32_t code = EnumerateRecords<Record>(ops, enumerate, failure, list);
-  if (code != 0) return code;
-  for (std::uint32_t i = 0; i < list.count; ++i) {
-    if (SameName(list.At<Record>(i).*name, wanted)) found = true;
+  // Pauses can nest (the suspend count); the run pauses once at most.
+  void Pause() {
+    if (!paused_) PauseAnimation();
+    paused_ = true;
   }
-  return 0;
-}
+  void Resume() {
+    if (paused_) ResumeAnimation();
+    paused_ = false;
+  }
+
+  // The bar stops, then the box: a moving bar would say the installer is
+  // still at work.
+  std::uint32_t Fail(const Failure& failure) {
+    Pause();
+    return ReportCode(failure.format, failure.code);
+  }
+  std::uint32_t Fail(const char16_t* format, std::uint32_t code) { return Fail({format, code}); }
+  std::uint32_t FailWithLastError(const char16_t* format) {
+    return Fail(format, platform_.LastError());
+  }
+
+ private:
+  Platform& platform_;
+  bool paused_ = false;
+};
 
 // Installs the driver's files from the INF into the printer-driver directory
-// and adds the driver.
-std::uint32_t InstallDriver(InstallerOperations& ops, const DriverInfo3& driver) {
-  char16_t directory[kDriverDirectoryUnits] = {};
-  std::uint32_t needed = 0;
-  if (!ops.GetPrinterDriverDirectoryW(kEnvironment, kDriverDirectoryLevel,
-                                      reinterpret_cast<unsigned char*>(directory), sizeof directory,
-                                      &needed)) {
-    return ReportLastError(ops, kDriverDirectoryFailed);
+// and adds the driver; on failure `failure` tells the step and its code.
+bool InstallLegacyDriver(Platform& platform, const DriverRecord& driver, Failure& failure) {
+  char16_t directory[kDriverDirectoryBytes / sizeof(char16_t)] = {};
+  if (!platform.DriverDirectory(kEnvironment, directory, sizeof directory)) {
+    failure = {kDriverDirectoryFailed, platform.LastError()};
+    return false;
   }
-  directory[kDriverDirectoryUnits - 1] = 0;
+  directory[kDriverDirectoryBytes / sizeof(char16_t) - 1] = 0;
 
-  std::uint32_t error_line = 0;
-  const Handle inf = ops.SetupOpenInfFileW(kDriverInf, kInfClass, kInfStyleWin4, &error_line);
-  if (inf == kInvalidHandle) return ReportLastError(ops, kOpenInfFailed);
-
-  Handle queue = kInvalidHandle;
-  // A failed run releases the INF and the queue before it reports.
-  auto fail = [&](const char16_t* failure) {
-    const std::uint32_t code = ops.GetLastError();
-    if (queue != kInvalidHandle) ops.SetupCloseFileQueue(queue);
-    ops.SetupCloseInfFile(inf);
-    return ReportCode(ops, failure, code);
-  };
-
-  if (!ops.SetupSetDirectoryIdW(inf, kDriverDirectoryId, directory)) {
-    return fail(kSetDirectoryFailed);
+  const InfCopy copy{kDriverInf,         kInfClass, kInfSection,
+                     kDriverDirectoryId, directory, platform.TopWindow()};
+  InfStep step = InfStep::kOpenInf;
+  if (!platform.CopyInfFiles(copy, &step)) {
+    failure = {InfStepFailure(step), platform.LastError()};
+    return false;
   }
-  queue = ops.SetupOpenFileQueue();
-  if (queue == kInvalidHandle) return fail(kOpenQueueFailed);
-  if (!ops.SetupInstallFilesFromInfSectionW(inf, inf, queue, kInfSection, nullptr,
-                                            kSpCopyNoOverwrite)) {
-    return fail(kQueueFilesFailed);
+  if (!platform.AddDriver(driver)) {
+    failure = {kAddDriverFailed, platform.LastError()};
+    return false;
   }
-  const Handle owner = ops.GetTopWindow();
-  const Handle context = ops.SetupInitDefaultQueueCallback(owner);
-  if (context == 0) return fail(kQueueContextFailed);
-  if (!ops.SetupCommitFileQueueW(owner, queue, context)) return fail(kCommitQueueFailed);
-  ops.SetupCloseFileQueue(queue);
-  ops.SetupCloseInfFile(inf);
-
-  if (!ops.AddPrinterDriverW(driver)) return ReportLastError(ops, kAddDriverFailed);
-  return 0;
+  return true;
 }
 
 // Removes every registration of the monitor, and the printer with it when
 // there is one.
-std::uint32_t RemoveOldMonitor(InstallerOperations& ops, const Records& records,
+std::uint32_t RemoveOldMonitor(Platform& platform, Run& run, const Records& records,
                                bool printer_present) {
-  RecordList list;
-  const std::uint32_t code = EnumerateRecords<MonitorInfo1>(
-      ops,
-      [&](unsigned char* area, std::uint32_t size, std::uint32_t* needed, std::uint32_t* returned) {
-        return ops.EnumMonitorsW(kNamesOnlyLevel, area, size, needed, returned);
-      },
-      kEnumMonitorsFailed, list);
-  if (code != 0) return code;
+  Names monitors;
+  if (!platform.ListMonitors(monitors)) return run.FailWithLastError(kEnumMonitorsFailed);
 
   // The walk covers the list as it was taken, before any deletion.
-  for (std::uint32_t i = 0; i < list.count; ++i) {
-    if (!SameName(list.At<MonitorInfo1>(i).name, records.monitor.name)) continue;
+  for (const Text& name : monitors) {
+    if (name != records.monitor.name) continue;
     if (printer_present) {
-      Handle printer = 0;
-      if (!ops.OpenPrinterW(kPrinterName, &printer, records.old_printer_access)) {
-        return ReportLastError(ops, kOpenPrinterFailed);
-      }
-      const bool deleted = ops.DeletePrinter(printer);
-      const std::uint32_t delete_error = deleted ? 0 : ops.GetLastError();
+      const Handle printer = platform.OpenPrinterToDelete(kPrinterName);
+      if (printer == 0) return run.FailWithLastError(kOpenPrinterFailed);
+      const bool deleted = platform.DeletePrinter(printer);
+      const std::uint32_t delete_error = deleted ? 0 : platform.LastError();
       // A printer marked for deletion goes only when its last handle closes.
-      ops.ClosePrinter(printer);
-      if (!deleted) return ReportCode(ops, kDeletePrinterFailed, delete_error);
+      platform.ClosePrinter(printer);
+      if (!deleted) return run.Fail(kDeletePrinterFailed, delete_error);
     }
-    RestartSpoolerService(ops);  // goes on whatever the restart gave
-    if (!ops.DeleteMonitorW(records.monitor.environment, records.monitor.name)) {
-      return ReportLastError(ops, kDeleteMonitorFailed);
+    RestartSpoolerService();  // goes on whatever the restart gave
+    if (!platform.DeleteMonitor(records.monitor.environment, records.monitor.name)) {
+      return run.FailWithLastError(kDeleteMonitorFailed);
     }
   }
   return 0;
@@ -257,25 +230,56 @@ bool JoinPath(char16_t (&path)[kPathUnits], const char16_t* directory, const cha
   return true;
 }
 
-// Copies `library` from the installer's own directory into the system
-// directory (which ends in a backslash), overwriting an older copy.
-std::uint32_t CopyLibrary(InstallerOperations& ops, const char16_t* system_directory,
-                          const char16_t* library, const char16_t* failure) {
-  char16_t directory[kPathUnits] = {};
-  const std::uint32_t length = ops.GetModuleFileNameW(directory, kPathUnits);
-  // A full area means the path was cut.
-  if (length >= kPathUnits) return ReportCode(ops, failure, kErrorFilenameExcedRange);
-  directory[length] = 0;
-  // Keep the directory and its backslash; with no backslash the library is
-  // taken from the current directory.
-  directory[FindLastUnit(directory, kPathSeparator) + 1] = 0;
+// What ships beside install.exe and goes into the system directory, each
+// copy with its own step message.
+struct ShippedFile {
+  const char16_t* name;
+  const char16_t* copy_failed;
+};
+const ShippedFile kShippedFiles[] = {
+    {kMonitorLibraryFile, kCopyMonitorFailed},
+    {kFaxLibraryFile, kCopyFaxLibraryFailed},
+};
+constexpr std::size_t kShippedCount = sizeof kShippedFiles / sizeof kShippedFiles[0];
 
+struct CopyPaths {
   char16_t source[kPathUnits];
   char16_t destination[kPathUnits];
-  if (!JoinPath(source, directory, library) || !JoinPath(destination, system_directory, library)) {
-    return ReportCode(ops, failure, kErrorFilenameExcedRange);
+};
+
+// Every shipped file's source beside the installer and destination in the
+// system directory, each source checked to be there: all of it before
+// anything of an old installation is removed, so that a run that cannot
+// finish leaves that installation whole.
+std::uint32_t PrepareCopies(Platform& platform, Run& run, CopyPaths (&paths)[kShippedCount]) {
+  char16_t system_directory[kPathUnits] = {};
+  const std::uint32_t length = platform.SystemDirectory(system_directory, kPathUnits);
+  if (length == 0) return run.FailWithLastError(kSystemDirectoryFailed);
+  // Room for the backslash and the terminator.
+  if (length + 2 > kPathUnits) {
+    return run.Fail(kSystemDirectoryFailed, win_error::kFilenameExcedRange);
   }
-  if (!ops.CopyFileW(source, destination, false)) return ReportLastError(ops, failure);
+  system_directory[length] = kPathSeparator;
+  system_directory[length + 1] = 0;
+
+  char16_t directory[kPathUnits] = {};
+  const std::uint32_t program_length = platform.ProgramPath(directory, kPathUnits);
+  for (std::size_t i = 0; i < kShippedCount; ++i) {
+    const ShippedFile& file = kShippedFiles[i];
+    // A full area means the path was cut.
+    if (program_length >= kPathUnits) {
+      return run.Fail(file.copy_failed, win_error::kFilenameExcedRange);
+    }
+    directory[program_length] = 0;
+    // Keep the directory and its backslash; with no backslash the files are
+    // taken from the current directory.
+    directory[FindLastUnit(directory, kPathSeparator) + 1] = 0;
+    if (!JoinPath(paths[i].source, directory, file.name) ||
+        !JoinPath(paths[i].destination, system_directory, file.name)) {
+      return run.Fail(file.copy_failed, win_error::kFilenameExcedRange);
+    }
+    if (!platform.FileExists(paths[i].source)) return run.FailWithLastError(file.copy_failed);
+  }
   return 0;
 }
 
@@ -290,72 +294,84 @@ std::ptrdiff_t FindLastUnit(const char16_t* text, char16_t unit) {
   return -1;
 }
 
-std::uint32_t RunInstallation(InstallerOperations& ops) {
+std::uint32_t RunInstallation() {
+  Platform& platform = CurrentPlatform();
+  // The 64-bit spooler would never load a 32-bit monitor: refuse before
+  // anything is touched.
+  if (platform.Is32BitOn64BitWindows()) {
+    platform.ShowMessage(0, kWrongPackage, kInstallCaption, kBoxOk);
+    return win_error::kExeMachineTypeMismatch;
+  }
+
   Records records;
   PrepareRecords(records);
+  Run run(platform);
 
-  ops.InitCommonControlsEx(kIccProgressClass);
-  // The window comes up on its own; the installation does not wait for it.
-  if (ops.CreateThread(ThreadRoutine::kProgressWindow) == 0) {
-    return ReportLastError(ops, kCreateThreadFailed);
+  platform.PrepareProgressBar();
+  // The window comes up on its own; the installation does not wait for it,
+  // only a box does.
+  ProgressWindowPending.store(true);
+  if (platform.StartThread(ThreadRoutine::kProgressWindow) == 0) {
+    ProgressWindowPending.store(false);
+    return run.FailWithLastError(kCreateThreadFailed);
   }
 
-  bool driver_present = false;
-  std::uint32_t code = ScanFor<DriverInfo1>(
-      ops,
-      [&](unsigned char* area, std::uint32_t size, std::uint32_t* needed, std::uint32_t* returned) {
-        return ops.EnumPrinterDriversW(kEnvironment, kNamesOnlyLevel, area, size, needed, returned);
-      },
-      kEnumDriversFailed, &DriverInfo1::name, kDriverName, driver_present);
-  if (code != 0) return code;
+  // A stopped spooler answers no enumeration.
+  const char16_t* spooler_failure = nullptr;
+  std::uint32_t code = StartSpoolerIfStopped(&spooler_failure);
+  if (code != 0) return run.Fail(spooler_failure, code);
 
-  bool printer_present = false;
-  code = ScanFor<PrinterInfo4>(
-      ops,
-      [&](unsigned char* area, std::uint32_t size, std::uint32_t* needed, std::uint32_t* returned) {
-        return ops.EnumPrintersW(kPrinterEnumLocal, kPrinterInfo4Level, area, size, needed,
-                                 returned);
-      },
-      kEnumPrintersFailed, &PrinterInfo4::printer_name, kPrinterName, printer_present);
-  if (code != 0) return code;
+  Names drivers;
+  if (!platform.ListDrivers(kEnvironment, drivers)) {
+    return run.FailWithLastError(kEnumDriversFailed);
+  }
+  Names printers;
+  if (!platform.ListPrinters(printers)) return run.FailWithLastError(kEnumPrintersFailed);
+  const bool printer_present = Listed(printers, kPrinterName);
 
-  if (!driver_present) {
-    code = InstallDriver(ops, records.driver);
-    if (code != 0) return code;
+  if (!Listed(drivers, kDriverName)) {
+    Failure legacy{};
+    if (!InstallLegacyDriver(platform, records.driver, legacy)) {
+      // The platform's own PostScript driver instead; when that cannot be
+      // had either, the legacy step's failure is the one to read.
+      if (!Listed(drivers, kClassDriverName) &&
+          !platform.InstallDriverFromStore(kClassDriverName, kEnvironment)) {
+        return run.Fail(legacy);
+      }
+      records.printer.driver = kClassDriverName;
+    }
   }
 
-  code = RemoveOldMonitor(ops, records, printer_present);
+  CopyPaths paths[kShippedCount];
+  code = PrepareCopies(platform, run, paths);
   if (code != 0) return code;
 
-  char16_t system_directory[kPathUnits] = {};
-  const std::uint32_t length = ops.GetSystemDirectoryW(system_directory, kPathUnits);
-  if (length == 0) return ReportLastError(ops, kSystemDirectoryFailed);
-  // Room for the backslash and the terminator.
-  if (length + 2 > kPathUnits) {
-    return ReportCode(ops, kSystemDirectoryFailed, kErrorFilenameExcedRange);
+  code = RemoveOldMonitor(platform, run, records, printer_present);
+  if (code != 0) return code;
+
+  // The old monitor, if any, is deleted, so no spooler holds its library.
+  for (std::size_t i = 0; i < kShippedCount; ++i) {
+    if (!platform.CopyFileOver(paths[i].source, paths[i].destination)) {
+      return run.FailWithLastError(kShippedFiles[i].copy_failed);
+    }
   }
-  system_directory[length] = kPathSeparator;
-  system_directory[length + 1] = 0;
 
-  code = CopyLibrary(ops, system_directory, records.monitor.dll_name, kCopyMonitorFailed);
-  if (code != 0) return code;
-  code = CopyLibrary(ops, system_directory, kFaxLibraryFile, kCopyFaxLibraryFailed);
-  if (code != 0) return code;
-
-  if (!ops.AddMonitorW(records.monitor)) return ReportLastError(ops, kAddMonitorFailed);
+  if (!platform.AddMonitor(records.monitor)) return run.FailWithLastError(kAddMonitorFailed);
 
   // The bar stands still while the printer is added; after a failure here
   // it stays so.
-  PauseAnimation(ops);
-  const Handle printer = ops.AddPrinterW(records.printer);
-  if (printer == 0) return ReportLastError(ops, kAddPrinterFailed);
-  ResumeAnimation(ops);
-  if (!ops.ClosePrinter(printer)) return ReportLastError(ops, kClosePrinterFailed);
+  run.Pause();
+  const Handle printer = platform.AddPrinter(records.printer);
+  if (printer == 0) return run.FailWithLastError(kAddPrinterFailed);
+  run.Resume();
+  if (!platform.ClosePrinter(printer)) return run.FailWithLastError(kClosePrinterFailed);
 
-  RestartSpoolerService(ops);  // goes on whatever the restart gave
+  RestartSpoolerService();  // goes on whatever the restart gave
 
-  PauseAnimation(ops);
-  ops.MessageBoxW(ops.GetTopWindow(), kSuccessMessage, kInstallCaption, kMbOk | kMbIconInformation);
+  run.Pause();
+  const Handle progress = ProgressWindowHandle.load();
+  platform.ShowMessage(progress != 0 ? progress : platform.TopWindow(), kSuccessMessage,
+                       kInstallCaption, kBoxOk | kBoxInformation | kBoxAboveProgress);
   return 0;
 }
 

@@ -2,21 +2,24 @@
 
 #include <gtest/gtest.h>
 
-#include "fake_operations.h"
+#include <algorithm>
+
+#include "fake_platform.h"
 
 namespace telvor::installer {
 namespace {
-
-constexpr std::uint32_t kSetPos = 0x402;
-constexpr std::uint32_t kSetBarColor = 0x409;
 
 class ProgressTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ProgressBarHandle = 0;
+    ProgressWindowHandle = 0;
+    ProgressWindowPending = false;
     AnimationThreadHandle = 0;
+    UsePlatform(&fake);
   }
-  FakeOperations ops;
+  void TearDown() override { UsePlatform(nullptr); }
+  FakePlatform fake;
 };
 
 TEST(AnimationFrameTest, EveryStepMatchesTheIntegerFormula) {
@@ -55,102 +58,99 @@ TEST(AnimationFrameTest, ListedRows) {
 // 200 ms pause, the position and perhaps a colour; after 98 comes 0, which
 // keeps 98's colour.
 TEST_F(ProgressTest, AnimationRunsThroughTheCycleAndStartsAgain) {
-  ProgressBarHandle = FakeOperations::kProgressBar;
-  StartAnimation(ops);
+  ProgressBarHandle = FakePlatform::kProgressBar;
+  StartAnimation();
   std::int32_t step = 0;
-  for (int i = 0; i < 99 + 2; ++i) step = AnimateStep(ops, step);
+  for (int i = 0; i < 99 + 2; ++i) step = AnimateStep(step);
   EXPECT_EQ(step, 2);
 
-  ASSERT_FALSE(ops.sent.empty());
-  EXPECT_EQ(ops.sent[0].message, kSetBarColor);
-  EXPECT_EQ(ops.sent[0].lparam, 0x00FF0000);
-  std::vector<std::int64_t> positions;
-  for (const auto& m : ops.sent) {
-    EXPECT_EQ(m.window, FakeOperations::kProgressBar);
-    if (m.message == kSetPos) positions.push_back(static_cast<std::int64_t>(m.wparam));
+  ASSERT_FALSE(fake.bar.empty());
+  EXPECT_EQ(fake.bar[0], "colour 0xff0000");
+  std::vector<std::string> positions;
+  for (const auto& sent : fake.bar) {
+    if (sent.rfind("position ", 0) == 0) positions.push_back(sent);
   }
   ASSERT_EQ(positions.size(), 101u);
-  EXPECT_EQ(positions[0], 0);
-  EXPECT_EQ(positions[98], 98);
-  EXPECT_EQ(positions[99], 0);
-  EXPECT_EQ(positions[100], 1);
-  EXPECT_EQ(ops.CountOf("Sleep"), 101);
-  EXPECT_EQ(ops.log[1], "Sleep 200");
+  EXPECT_EQ(positions[0], "position 0");
+  EXPECT_EQ(positions[98], "position 98");
+  EXPECT_EQ(positions[99], "position 0");
+  EXPECT_EQ(positions[100], "position 1");
+  EXPECT_EQ(fake.CountOf("Sleep"), 101);
+  EXPECT_EQ(fake.log[1], "Sleep 200");
+  for (const auto& entry : fake.log) {
+    if (entry.rfind("SetBar", 0) == 0) {
+      EXPECT_NE(entry.find(" 0xb10 "), std::string::npos);
+    }
+  }
 
   // After position 98 its colour, then position 0 with none, then step 1's.
-  std::size_t at = 0;
-  int seen = 0;
-  for (; at < ops.sent.size(); ++at) {
-    if (ops.sent[at].message == kSetPos && ++seen == 99) break;
-  }
-  ASSERT_LT(at + 4, ops.sent.size());
-  EXPECT_EQ(ops.sent[at].wparam, 98u);
-  EXPECT_EQ(ops.sent[at + 1].lparam, 0x000A00F5);
-  EXPECT_EQ(ops.sent[at + 2].message, kSetPos);
-  EXPECT_EQ(ops.sent[at + 2].wparam, 0u);
-  EXPECT_EQ(ops.sent[at + 3].message, kSetPos);
-  EXPECT_EQ(ops.sent[at + 4].lparam, 0x00FC0002);
+  const auto at = std::find(fake.bar.begin(), fake.bar.end(), "position 98");
+  ASSERT_LT(at + 4, fake.bar.end());
+  EXPECT_EQ(std::vector<std::string>(at, at + 5),
+            (std::vector<std::string>{"position 98", "colour 0xa00f5", "position 0", "position 1",
+                                      "colour 0xfc0002"}));
 }
 
-TEST_F(ProgressTest, WindowThreadRunsTheDialogOwnedByTheTopWindow) {
-  ops.dialog_result = 2;  // closed with Escape
-  EXPECT_EQ(ProgressWindowThread(ops), 0u);
-  EXPECT_EQ(ops.log, (std::vector<std::string>{"GetTopWindow", "DialogBoxParamW PBDIALOG 0x900",
-                                               "GetLastError"}));
-  EXPECT_TRUE(ops.boxes.empty());
+// No owner: the dialog is never ended by the program, and a modal dialog
+// keeps its owner disabled.
+TEST_F(ProgressTest, WindowThreadRunsTheDialogWithoutOwner) {
+  fake.dialog_result = 2;  // closed with Escape
+  EXPECT_EQ(ProgressWindowThread(), 0u);
+  EXPECT_EQ(fake.log, (std::vector<std::string>{"RunDialog PBDIALOG 0x0", "LastError"}));
+  EXPECT_TRUE(fake.boxes.empty());
 }
 
 TEST_F(ProgressTest, DialogThatCannotBeShownIsReportedAndEndsTheThread) {
   for (const std::intptr_t result : {std::intptr_t{0}, std::intptr_t{-1}}) {
-    FakeOperations fake;
-    fake.dialog_result = result;
-    fake.dialog_error = 1407;
-    EXPECT_EQ(ProgressWindowThread(fake), 1u);
-    ASSERT_EQ(fake.boxes.size(), 1u);
-    EXPECT_EQ(fake.boxes[0].text, "DialogBox error 1407\n");
-    EXPECT_EQ(fake.boxes[0].caption, "Install");
-    EXPECT_EQ(fake.boxes[0].owner, 0u);
-    EXPECT_EQ(fake.boxes[0].type, 0u);
-    EXPECT_EQ(fake.log.back(), "ExitThread 1");
+    FakePlatform platform;
+    UsePlatform(&platform);
+    platform.dialog_result = result;
+    platform.dialog_error = 1407;
+    EXPECT_EQ(ProgressWindowThread(), 1u);
+    ASSERT_EQ(platform.boxes.size(), 1u);
+    EXPECT_EQ(platform.boxes[0].text, "DialogBox error 1407\n");
+    EXPECT_EQ(platform.boxes[0].caption, "Install");
+    EXPECT_EQ(platform.boxes[0].owner, 0u);
+    EXPECT_EQ(platform.boxes[0].style, 0x50000u);
+    EXPECT_EQ(platform.log.back(), "EndThread 1");
   }
 }
 
 TEST_F(ProgressTest, InitDialogSetsUpTheBarAndPublishesTheAnimationThread) {
-  EXPECT_EQ(ProgressDialogProc(ops, FakeOperations::kDialog, 0x0110, 0, 0), 0);
-  EXPECT_EQ(ProgressBarHandle, FakeOperations::kProgressBar);
-  EXPECT_EQ(AnimationThreadHandle.load(), FakeOperations::kAnimationThread);
-  EXPECT_EQ(ops.log, (std::vector<std::string>{"GetDlgItem 0xb00 1000", "SendMessageW",
-                                               "SetActiveWindow 0xb00", "CreateThread animation"}));
-  ASSERT_EQ(ops.sent.size(), 1u);
-  EXPECT_EQ(ops.sent[0].message, kSetPos);
-  EXPECT_EQ(ops.sent[0].wparam, 0u);
+  EXPECT_EQ(ProgressDialogProc(FakePlatform::kDialog, 0x0110, 0, 0), 0);
+  EXPECT_EQ(ProgressBarHandle, FakePlatform::kProgressBar);
+  EXPECT_EQ(ProgressWindowHandle.load(), FakePlatform::kDialog);
+  EXPECT_EQ(AnimationThreadHandle.load(), FakePlatform::kAnimationThread);
+  EXPECT_EQ(fake.log, (std::vector<std::string>{"DialogItem 0xb00 1000", "SetBarPosition 0xb10 0",
+                                                "Activate 0xb00", "StartThread animation"}));
 }
 
 TEST_F(ProgressTest, AnimationThreadThatCannotStartLeavesTheWindowStill) {
-  ops.Fail("CreateThread", 8);
-  EXPECT_EQ(ProgressDialogProc(ops, FakeOperations::kDialog, 0x0110, 0, 0), 8);
+  fake.Fail("StartThread", 8);
+  EXPECT_EQ(ProgressDialogProc(FakePlatform::kDialog, 0x0110, 0, 0), 8);
   EXPECT_EQ(AnimationThreadHandle.load(), 0u);
-  ASSERT_EQ(ops.boxes.size(), 1u);
-  EXPECT_EQ(ops.boxes[0].text, "CreateThread2 error 8\n");
-  EXPECT_EQ(ops.boxes[0].caption, "Install");
-  EXPECT_EQ(ops.boxes[0].owner, 0u);
+  ASSERT_EQ(fake.boxes.size(), 1u);
+  EXPECT_EQ(fake.boxes[0].text, "CreateThread2 error 8\n");
+  EXPECT_EQ(fake.boxes[0].caption, "Install");
+  EXPECT_EQ(fake.boxes[0].owner, FakePlatform::kDialog);  // on its own thread
 
   // Pause and resume then do nothing.
-  PauseAnimation(ops);
-  ResumeAnimation(ops);
-  EXPECT_EQ(ops.CountOf("SuspendThread") + ops.CountOf("ResumeThread"), 0);
+  PauseAnimation();
+  ResumeAnimation();
+  EXPECT_EQ(fake.CountOf("SuspendThread") + fake.CountOf("ResumeThread"), 0);
 }
 
 TEST_F(ProgressTest, EnterEscapeAndCloseEndTheDialog) {
   // The whole wParam, notification code included, becomes the result.
-  EXPECT_EQ(ProgressDialogProc(ops, FakeOperations::kDialog, 0x0111, 1, 0), 1);
-  EXPECT_EQ(ProgressDialogProc(ops, FakeOperations::kDialog, 0x0111, 0x10002, 0), 1);
-  EXPECT_EQ(ops.log, (std::vector<std::string>{"EndDialog 0xb00 1", "EndDialog 0xb00 65538"}));
+  EXPECT_EQ(ProgressDialogProc(FakePlatform::kDialog, 0x0111, 1, 0), 1);
+  EXPECT_EQ(ProgressDialogProc(FakePlatform::kDialog, 0x0111, 0x10002, 0), 1);
+  EXPECT_EQ(fake.log, (std::vector<std::string>{"EndDialog 0xb00 1", "EndDialog 0xb00 65538"}));
+  EXPECT_EQ(ProgressWindowHandle.load(), 0u);  // no longer an owner for boxes
 
-  ops.log.clear();
-  EXPECT_EQ(ProgressDialogProc(ops, FakeOperations::kDialog, 0x0111, 1000, 0), 0);
-  EXPECT_EQ(ProgressDialogProc(ops, FakeOperations::kDialog, 0x0010, 0, 0), 0);
-  EXPECT_TRUE(ops.log.empty());
+  fake.log.clear();
+  EXPECT_EQ(ProgressDialogProc(FakePlatform::kDialog, 0x0111, 1000, 0), 0);
+  EXPECT_EQ(ProgressDialogProc(FakePlatform::kDialog, 0x0010, 0, 0), 0);
+  EXPECT_TRUE(fake.log.empty());
 }
 
 }  // namespace

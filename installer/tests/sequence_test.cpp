@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "fake_operations.h"
+#include "fake_platform.h"
 #include "progress.h"
 
 namespace telvor::installer {
@@ -16,115 +16,97 @@ const Text kDriver = u"HP LaserJet 4/4M PS";
 const Text kPrinter = u"Telvor Printer";
 const Text kMonitor = u"TelvorMon";
 
+// The machine's own spooler has a few entries of its own.
+void Populate(FakePlatform& fake) {
+  fake.drivers = {u"Microsoft XPS Document Writer"};
+  fake.printers = {u"Office"};
+  fake.monitors = {u"Local Port", u"Standard TCP/IP Port"};
+}
+
 class SequenceTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ProgressBarHandle = 0;
+    ProgressWindowHandle = 0;
+    ProgressWindowPending = false;
     AnimationThreadHandle = 0;
-    // The machine's own spooler has a few entries of its own.
-    ops.drivers = {u"Microsoft XPS Document Writer"};
-    ops.printers = {u"Office"};
-    ops.monitors = {u"Local Port", u"Standard TCP/IP Port"};
+    Populate(fake);
+    UsePlatform(&fake);
   }
-
-  // The log entries of one call.
-  std::vector<std::string> Entries(const std::string& call) const {
-    std::vector<std::string> found;
-    for (const auto& entry : ops.log) {
-      if (entry == call || entry.rfind(call + " ", 0) == 0) found.push_back(entry);
-    }
-    return found;
-  }
+  void TearDown() override { UsePlatform(nullptr); }
 
   // Calls without the service restart's own.
   Calls MainCalls() const {
     Calls calls;
-    for (const auto& call : ops.Calls()) {
-      if (call == "OpenSCManagerW" || call == "OpenServiceW" || call == "QueryServiceStatus" ||
-          call == "ControlService" || call == "CloseServiceHandle" || call == "GetTickCount") {
+    for (const auto& call : fake.Calls()) {
+      if (call == "OpenServiceManager" || call == "OpenService" || call == "QueryService" ||
+          call == "StopService" || call == "CloseService" || call == "TickCount") {
         continue;
       }
-      calls.push_back(call == "StartServiceW" ? "restart" : call);
+      calls.push_back(call == "StartService" ? "restart" : call);
     }
     return calls;
   }
 
-  FakeOperations ops;
+  FakePlatform fake;
 };
 
-bool Has(const std::vector<Text>& names, const Text& name) {
+bool Has(const Names& names, const Text& name) {
   return std::find(names.begin(), names.end(), name) != names.end();
 }
 
 TEST_F(SequenceTest, FreshMachine) {
-  EXPECT_EQ(RunInstallation(ops), 0u);
-  EXPECT_EQ(MainCalls(), (Calls{"InitCommonControlsEx",
-                                "CreateThread",
-                                "EnumPrinterDriversW",
-                                "EnumPrinterDriversW",
-                                "EnumPrintersW",
-                                "EnumPrintersW",
-                                "GetPrinterDriverDirectoryW",
-                                "SetupOpenInfFileW",
-                                "SetupSetDirectoryIdW",
-                                "SetupOpenFileQueue",
-                                "SetupInstallFilesFromInfSectionW",
-                                "GetTopWindow",
-                                "SetupInitDefaultQueueCallback",
-                                "SetupCommitFileQueueW",
-                                "SetupCloseFileQueue",
-                                "SetupCloseInfFile",
-                                "AddPrinterDriverW",
-                                "EnumMonitorsW",
-                                "EnumMonitorsW",
-                                "GetSystemDirectoryW",
-                                "GetModuleFileNameW",
-                                "CopyFileW",
-                                "GetModuleFileNameW",
-                                "CopyFileW",
-                                "AddMonitorW",
-                                "AddPrinterW",
+  EXPECT_EQ(RunInstallation(), 0u);
+  EXPECT_EQ(MainCalls(), (Calls{"Is32BitOn64BitWindows",
+                                "PrepareProgressBar",
+                                "StartThread",
+                                "ListDrivers",
+                                "ListPrinters",
+                                "DriverDirectory",
+                                "TopWindow",
+                                "CopyInfFiles",
+                                "AddDriver",
+                                "SystemDirectory",
+                                "ProgramPath",
+                                "FileExists",
+                                "FileExists",
+                                "ListMonitors",
+                                "CopyFileOver",
+                                "CopyFileOver",
+                                "AddMonitor",
+                                "AddPrinter",
                                 "ClosePrinter",
                                 "restart",
-                                "GetTopWindow",
-                                "MessageBoxW"}));
+                                "TopWindow",
+                                "ShowMessage"}));
 
-  EXPECT_EQ(ops.log[0], "InitCommonControlsEx 0x20");
-  EXPECT_EQ(ops.log[1], "CreateThread window");
-  EXPECT_EQ(Entries("GetPrinterDriverDirectoryW"),
-            Calls{"GetPrinterDriverDirectoryW Windows NT x86 level 1 size 500"});
-  EXPECT_EQ(Entries("SetupOpenInfFileW"), Calls{"SetupOpenInfFileW ntprint.inf Printer style 2"});
-  EXPECT_EQ(
-      Entries("SetupSetDirectoryIdW"),
-      Calls{"SetupSetDirectoryIdW 0x500 66000 C:\\WINDOWS\\System32\\spool\\DRIVERS\\W32X86"});
-  EXPECT_EQ(
-      Entries("SetupInstallFilesFromInfSectionW"),
-      Calls{"SetupInstallFilesFromInfSectionW 0x500 0x500 0x600 HP4M6_V1.PPD (null) flags 8"});
-  EXPECT_EQ(Entries("SetupInitDefaultQueueCallback"), Calls{"SetupInitDefaultQueueCallback 0x900"});
-  EXPECT_EQ(Entries("SetupCommitFileQueueW"), Calls{"SetupCommitFileQueueW 0x900 0x600 0x700"});
-  EXPECT_EQ(Entries("SetupCloseFileQueue"), Calls{"SetupCloseFileQueue 0x600"});
-  EXPECT_EQ(Entries("SetupCloseInfFile"), Calls{"SetupCloseInfFile 0x500"});
-  EXPECT_EQ(Entries("CopyFileW"),
-            (Calls{"CopyFileW C:\\Setup\\quor.dll -> C:\\WINDOWS\\system32\\quor.dll overwrite",
-                   "CopyFileW C:\\Setup\\telvor.dll -> C:\\WINDOWS\\system32\\telvor.dll "
-                   "overwrite"}));
-  EXPECT_EQ(Entries("ClosePrinter"), Calls{"ClosePrinter 0x300"});
-  EXPECT_EQ(ops.restarts, 1);
+  EXPECT_EQ(fake.log[2], "StartThread window");
+  EXPECT_EQ(fake.Entries("ListDrivers"), Calls{"ListDrivers Windows NT x86"});
+  EXPECT_EQ(fake.Entries("DriverDirectory"), Calls{"DriverDirectory Windows NT x86 500"});
+  EXPECT_EQ(fake.Entries("CopyInfFiles"),
+            Calls{"CopyInfFiles ntprint.inf Printer [HP4M6_V1.PPD] "
+                  "66000=C:\\WINDOWS\\System32\\spool\\DRIVERS\\W32X86 owner 0x900"});
+  EXPECT_EQ(fake.Entries("CopyFileOver"),
+            (Calls{"CopyFileOver C:\\Setup\\quor.dll -> C:\\WINDOWS\\system32\\quor.dll",
+                   "CopyFileOver C:\\Setup\\telvor.dll -> C:\\WINDOWS\\system32\\telvor.dll"}));
+  EXPECT_EQ(fake.Entries("ClosePrinter"), Calls{"ClosePrinter 0x300"});
+  EXPECT_EQ(fake.restarts, 1);
 
-  ASSERT_EQ(ops.boxes.size(), 1u);
-  EXPECT_EQ(ops.boxes[0].text, "Install Success!");
-  EXPECT_EQ(ops.boxes[0].caption, "Install");
-  EXPECT_EQ(ops.boxes[0].owner, FakeOperations::kTopWindow);
-  EXPECT_EQ(ops.boxes[0].type, 0x40u);
-  EXPECT_TRUE(Has(ops.drivers, kDriver));
-  EXPECT_TRUE(Has(ops.monitors, kMonitor));
-  EXPECT_TRUE(Has(ops.printers, kPrinter));
+  ASSERT_EQ(fake.boxes.size(), 1u);
+  EXPECT_EQ(fake.boxes[0].text, "Install Success!");
+  EXPECT_EQ(fake.boxes[0].caption, "Install");
+  EXPECT_EQ(fake.boxes[0].owner, FakePlatform::kTopWindow);
+  // Information icon, topmost, brought to the foreground.
+  EXPECT_EQ(fake.boxes[0].style, 0x50040u);
+  EXPECT_TRUE(Has(fake.drivers, kDriver));
+  EXPECT_TRUE(Has(fake.monitors, kMonitor));
+  EXPECT_TRUE(Has(fake.printers, kPrinter));
 }
 
 TEST_F(SequenceTest, RecordsHandedToTheSpooler) {
-  ASSERT_EQ(RunInstallation(ops), 0u);
+  ASSERT_EQ(RunInstallation(), 0u);
 
-  const DriverInfo3& d = ops.added_driver;
+  const DriverRecord& d = fake.added_driver;
   EXPECT_EQ(d.version, 3u);
   EXPECT_EQ(Utf8(d.name), "HP LaserJet 4/4M PS");
   EXPECT_EQ(Utf8(d.environment), "Windows NT x86");
@@ -132,7 +114,7 @@ TEST_F(SequenceTest, RecordsHandedToTheSpooler) {
   EXPECT_EQ(Utf8(d.data_file), "HP4M6_V1.PPD");
   EXPECT_EQ(Utf8(d.config_file), "PS5UI.DLL");
   EXPECT_EQ(Utf8(d.help_file), "PSCRIPT.HLP");
-  EXPECT_EQ(Text(ops.added_dependent_files.begin(), ops.added_dependent_files.end()),
+  EXPECT_EQ(Text(fake.added_dependent_files.begin(), fake.added_dependent_files.end()),
             Text(u"PSCRIPT.NTF\0\0", 13));
   // Present and empty, not absent.
   ASSERT_NE(d.monitor_name, nullptr);
@@ -140,127 +122,114 @@ TEST_F(SequenceTest, RecordsHandedToTheSpooler) {
   EXPECT_EQ(d.monitor_name[0], 0);
   EXPECT_EQ(d.default_data_type[0], 0);
 
-  const PrinterInfo2& p = ops.added_printer;
-  EXPECT_EQ(Utf8(p.printer_name), "Telvor Printer");
-  EXPECT_EQ(Utf8(p.port_name), "FX:");
-  EXPECT_EQ(Utf8(p.driver_name), "HP LaserJet 4/4M PS");
+  const PrinterRecord& p = fake.added_printer;
+  EXPECT_EQ(Utf8(p.name), "Telvor Printer");
+  EXPECT_EQ(Utf8(p.port), "FX:");
+  EXPECT_EQ(Utf8(p.driver), "HP LaserJet 4/4M PS");
   EXPECT_EQ(Utf8(p.print_processor), "WinPrint");
-  for (const char16_t* absent : {p.server_name, p.share_name, p.comment, p.location, p.sep_file,
-                                 p.data_type, p.parameters}) {
-    EXPECT_EQ(absent, nullptr);
-  }
-  EXPECT_EQ(p.dev_mode, nullptr);
-  EXPECT_EQ(p.security_descriptor, nullptr);
-  for (const std::uint32_t zero : {p.attributes, p.priority, p.default_priority, p.start_time,
-                                   p.until_time, p.status, p.jobs, p.average_ppm}) {
-    EXPECT_EQ(zero, 0u);
-  }
 
-  EXPECT_EQ(Utf8(ops.added_monitor.name), "TelvorMon");
-  EXPECT_EQ(Utf8(ops.added_monitor.environment), "Windows NT x86");
-  EXPECT_EQ(Utf8(ops.added_monitor.dll_name), "quor.dll");
-  EXPECT_EQ(Entries("EnumPrinterDriversW").front(),
-            "EnumPrinterDriversW Windows NT x86 level 1 size 0");
-  EXPECT_EQ(Entries("EnumPrintersW").front(), "EnumPrintersW flags 2 level 4 size 0");
+  EXPECT_EQ(Utf8(fake.added_monitor.name), "TelvorMon");
+  EXPECT_EQ(Utf8(fake.added_monitor.environment), "Windows NT x86");
+  EXPECT_EQ(Utf8(fake.added_monitor.library), "quor.dll");
 }
 
 TEST_F(SequenceTest, DriverStepSkippedWhenTheDriverIsThere) {
-  ops.drivers.push_back(kDriver);
-  EXPECT_EQ(RunInstallation(ops), 0u);
-  for (const char* call :
-       {"GetPrinterDriverDirectoryW", "SetupOpenInfFileW", "AddPrinterDriverW"}) {
-    EXPECT_EQ(ops.CountOf(call), 0) << call;
+  fake.drivers.push_back(kDriver);
+  EXPECT_EQ(RunInstallation(), 0u);
+  for (const char* call : {"DriverDirectory", "CopyInfFiles", "AddDriver"}) {
+    EXPECT_EQ(fake.CountOf(call), 0) << call;
   }
 }
 
 TEST_F(SequenceTest, RepeatedInstallationReplacesEverythingAndRestartsTwice) {
-  ops.drivers.push_back(kDriver);
-  ops.printers.push_back(kPrinter);
-  ops.monitors.insert(ops.monitors.begin() + 1, kMonitor);
-  EXPECT_EQ(RunInstallation(ops), 0u);
-  EXPECT_EQ(MainCalls(), (Calls{"InitCommonControlsEx", "CreateThread",
-                                "EnumPrinterDriversW",  "EnumPrinterDriversW",
-                                "EnumPrintersW",        "EnumPrintersW",
-                                "EnumMonitorsW",        "EnumMonitorsW",
-                                "OpenPrinterW",         "DeletePrinter",
-                                "ClosePrinter",         "restart",
-                                "DeleteMonitorW",       "GetSystemDirectoryW",
-                                "GetModuleFileNameW",   "CopyFileW",
-                                "GetModuleFileNameW",   "CopyFileW",
-                                "AddMonitorW",          "AddPrinterW",
-                                "ClosePrinter",         "restart",
-                                "GetTopWindow",         "MessageBoxW"}));
-  EXPECT_EQ(Entries("OpenPrinterW"), Calls{"OpenPrinterW Telvor Printer"});
-  EXPECT_EQ(ops.open_defaults.desired_access, 0xF000Cu);
-  EXPECT_EQ(ops.open_defaults.data_type, nullptr);
-  EXPECT_EQ(ops.open_defaults.dev_mode, nullptr);
-  EXPECT_EQ(Entries("DeleteMonitorW"), Calls{"DeleteMonitorW Windows NT x86 TelvorMon"});
-  EXPECT_EQ(ops.restarts, 2);
-  EXPECT_EQ(ops.boxes.back().text, "Install Success!");
+  fake.drivers.push_back(kDriver);
+  fake.printers.push_back(kPrinter);
+  fake.monitors.insert(fake.monitors.begin() + 1, kMonitor);
+  EXPECT_EQ(RunInstallation(), 0u);
+  EXPECT_EQ(MainCalls(), (Calls{"Is32BitOn64BitWindows",
+                                "PrepareProgressBar",
+                                "StartThread",
+                                "ListDrivers",
+                                "ListPrinters",
+                                "SystemDirectory",
+                                "ProgramPath",
+                                "FileExists",
+                                "FileExists",
+                                "ListMonitors",
+                                "OpenPrinterToDelete",
+                                "DeletePrinter",
+                                "ClosePrinter",
+                                "restart",
+                                "DeleteMonitor",
+                                "CopyFileOver",
+                                "CopyFileOver",
+                                "AddMonitor",
+                                "AddPrinter",
+                                "ClosePrinter",
+                                "restart",
+                                "TopWindow",
+                                "ShowMessage"}));
+  EXPECT_EQ(fake.Entries("OpenPrinterToDelete"), Calls{"OpenPrinterToDelete Telvor Printer"});
+  EXPECT_EQ(fake.Entries("DeleteMonitor"), Calls{"DeleteMonitor Windows NT x86 TelvorMon"});
+  EXPECT_EQ(fake.restarts, 2);
+  EXPECT_EQ(fake.boxes.back().text, "Install Success!");
 }
 
 TEST_F(SequenceTest, OldMonitorWithoutPrinter) {
-  ops.monitors.push_back(kMonitor);
-  EXPECT_EQ(RunInstallation(ops), 0u);
-  EXPECT_EQ(ops.CountOf("OpenPrinterW") + ops.CountOf("DeletePrinter"), 0);
-  EXPECT_EQ(ops.CountOf("DeleteMonitorW"), 1);
-  EXPECT_EQ(ops.restarts, 2);
+  fake.monitors.push_back(kMonitor);
+  EXPECT_EQ(RunInstallation(), 0u);
+  EXPECT_EQ(fake.CountOf("OpenPrinterToDelete") + fake.CountOf("DeletePrinter"), 0);
+  EXPECT_EQ(fake.CountOf("DeleteMonitor"), 1);
+  EXPECT_EQ(fake.restarts, 2);
 }
 
 TEST_F(SequenceTest, OldPrinterWithoutMonitorMakesAddingThePrinterFail) {
-  ops.printers.push_back(kPrinter);
-  AnimationThreadHandle = FakeOperations::kAnimationThread;
-  EXPECT_EQ(RunInstallation(ops), 1802u);
-  EXPECT_EQ(ops.CountOf("OpenPrinterW") + ops.CountOf("DeleteMonitorW"), 0);
-  EXPECT_EQ(ops.restarts, 0);
-  ASSERT_EQ(ops.boxes.size(), 1u);
-  EXPECT_EQ(ops.boxes[0].text, "AddPrinter error 1802\n");
+  fake.printers.push_back(kPrinter);
+  AnimationThreadHandle = FakePlatform::kAnimationThread;
+  EXPECT_EQ(RunInstallation(), 1802u);
+  EXPECT_EQ(fake.CountOf("OpenPrinterToDelete") + fake.CountOf("DeleteMonitor"), 0);
+  EXPECT_EQ(fake.restarts, 0);
+  ASSERT_EQ(fake.boxes.size(), 1u);
+  EXPECT_EQ(fake.boxes[0].text, "AddPrinter error 1802\n");
   // The new monitor stays registered, the animation paused.
-  EXPECT_TRUE(Has(ops.monitors, kMonitor));
-  EXPECT_EQ(ops.suspend_count[FakeOperations::kAnimationThread], 1);
+  EXPECT_TRUE(Has(fake.monitors, kMonitor));
+  EXPECT_EQ(fake.suspend_count[FakePlatform::kAnimationThread], 1);
 }
 
 TEST_F(SequenceTest, NamesDifferingInCaseDoNotCount) {
-  ops.drivers.push_back(u"HP LaserJet 4/4M ps");
-  ops.printers.push_back(u"telvor printer");
-  ops.monitors.push_back(u"TELVORMON");
-  EXPECT_EQ(RunInstallation(ops), 0u);
-  EXPECT_EQ(ops.CountOf("AddPrinterDriverW"), 1);
-  EXPECT_EQ(ops.CountOf("OpenPrinterW") + ops.CountOf("DeleteMonitorW"), 0);
-  EXPECT_EQ(ops.restarts, 1);
+  fake.drivers.push_back(u"HP LaserJet 4/4M ps");
+  fake.printers.push_back(u"telvor printer");
+  fake.monitors.push_back(u"TELVORMON");
+  EXPECT_EQ(RunInstallation(), 0u);
+  EXPECT_EQ(fake.CountOf("AddDriver"), 1);
+  EXPECT_EQ(fake.CountOf("OpenPrinterToDelete") + fake.CountOf("DeleteMonitor"), 0);
+  EXPECT_EQ(fake.restarts, 1);
 }
 
-// The monitor list is asked for its size and taken whole, however long.
-TEST_F(SequenceTest, MonitorListLargerThan8192Bytes) {
+// Every name of a long list is looked at, the last one too.
+TEST_F(SequenceTest, MonitorAtTheEndOfALongList) {
   for (int i = 0; i < 300; ++i) {
-    ops.monitors.push_back(u"Vendor Port Monitor " + FromUtf8(std::to_string(i)));
+    fake.monitors.push_back(u"Vendor Port Monitor " + FromUtf8(std::to_string(i)));
   }
-  ops.monitors.push_back(kMonitor);
-  EXPECT_EQ(RunInstallation(ops), 0u);
-  const auto scans = Entries("EnumMonitorsW");
-  ASSERT_EQ(scans.size(), 2u);
-  EXPECT_EQ(scans[0], "EnumMonitorsW level 1 size 0");
-  const std::size_t size = std::stoul(scans[1].substr(scans[1].rfind(' ') + 1));
-  EXPECT_GT(size, 8192u);
-  EXPECT_EQ(ops.CountOf("DeleteMonitorW"), 1);
-  EXPECT_TRUE(ops.boxes.size() == 1 && ops.boxes[0].text == "Install Success!");
+  fake.monitors.push_back(kMonitor);
+  EXPECT_EQ(RunInstallation(), 0u);
+  EXPECT_EQ(fake.CountOf("DeleteMonitor"), 1);
+  EXPECT_TRUE(fake.boxes.size() == 1 && fake.boxes[0].text == "Install Success!");
 }
 
 TEST_F(SequenceTest, ModulePathCutAfterItsLastBackslash) {
-  ops.module_path = u"D:\\fax\\setup\\install.exe";
-  ASSERT_EQ(RunInstallation(ops), 0u);
-  EXPECT_EQ(Entries("CopyFileW")[1],
-            "CopyFileW D:\\fax\\setup\\telvor.dll -> C:\\WINDOWS\\system32\\telvor.dll overwrite");
+  fake.module_path = u"D:\\fax\\setup\\install.exe";
+  ASSERT_EQ(RunInstallation(), 0u);
+  EXPECT_EQ(fake.Entries("CopyFileOver")[1],
+            "CopyFileOver D:\\fax\\setup\\telvor.dll -> C:\\WINDOWS\\system32\\telvor.dll");
 
-  FakeOperations bare;
+  FakePlatform bare;
+  UsePlatform(&bare);
   bare.module_path = u"install.exe";
-  ASSERT_EQ(RunInstallation(bare), 0u);
-  std::vector<std::string> copies;
-  for (const auto& entry : bare.log) {
-    if (entry.rfind("CopyFileW ", 0) == 0) copies.push_back(entry);
-  }
-  EXPECT_EQ(copies, (Calls{"CopyFileW quor.dll -> C:\\WINDOWS\\system32\\quor.dll overwrite",
-                           "CopyFileW telvor.dll -> C:\\WINDOWS\\system32\\telvor.dll overwrite"}));
+  ASSERT_EQ(RunInstallation(), 0u);
+  EXPECT_EQ(bare.Entries("CopyFileOver"),
+            (Calls{"CopyFileOver quor.dll -> C:\\WINDOWS\\system32\\quor.dll",
+                   "CopyFileOver telvor.dll -> C:\\WINDOWS\\system32\\telvor.dll"}));
 }
 
 TEST(FindLastUnitTest, FindsTheLastOccurrence) {
@@ -271,101 +240,102 @@ TEST(FindLastUnitTest, FindsTheLastOccurrence) {
 }
 
 TEST_F(SequenceTest, SuspendCountOverASuccessfulRun) {
-  ops.monitors.push_back(kMonitor);  // a restart inside the scan too
-  AnimationThreadHandle = FakeOperations::kAnimationThread;
-  ASSERT_EQ(RunInstallation(ops), 0u);
+  fake.monitors.push_back(kMonitor);  // a restart inside the scan too
+  AnimationThreadHandle = FakePlatform::kAnimationThread;
+  ASSERT_EQ(RunInstallation(), 0u);
   Calls around;
-  for (const auto& entry : ops.log) {
-    if (entry.rfind("SuspendThread", 0) == 0 || entry.rfind("ResumeThread", 0) == 0 ||
-        entry.rfind("AddPrinterW", 0) == 0 || entry.rfind("MessageBoxW", 0) == 0 ||
-        entry.rfind("StartServiceW", 0) == 0) {
-      around.push_back(entry);
+  for (const auto& entry : fake.log) {
+    for (const char* call :
+         {"SuspendThread", "ResumeThread", "AddPrinter", "ShowMessage", "StartService"}) {
+      if (entry.rfind(call, 0) == 0) around.push_back(entry);
     }
   }
-  EXPECT_EQ(around, (Calls{"StartServiceW 0xa10", "SuspendThread 1", "AddPrinterW Telvor Printer",
-                           "ResumeThread 0", "StartServiceW 0xa10", "SuspendThread 1",
-                           "MessageBoxW Install Success!"}));
+  EXPECT_EQ(around, (Calls{"StartService 0xa10", "SuspendThread 1", "AddPrinter Telvor Printer",
+                           "ResumeThread 0", "StartService 0xa10", "SuspendThread 1",
+                           "ShowMessage Install Success!"}));
 }
 
 TEST_F(SequenceTest, FailedRestartDoesNotStopTheInstallation) {
-  ops.monitors.push_back(kMonitor);
-  ops.Fail("OpenSCManagerW", 5);
-  EXPECT_EQ(RunInstallation(ops), 0u);
-  ASSERT_EQ(ops.boxes.size(), 2u);
-  EXPECT_EQ(ops.boxes[0].text, "OpenSCManager error 5\n");
-  EXPECT_EQ(ops.boxes[1].text, "Install Success!");
-  EXPECT_EQ(ops.restarts, 1);
+  fake.monitors.push_back(kMonitor);
+  fake.Fail("OpenServiceManager", 5, 2);  // the first opening is to start a stopped spooler
+  EXPECT_EQ(RunInstallation(), 0u);
+  ASSERT_EQ(fake.boxes.size(), 2u);
+  EXPECT_EQ(fake.boxes[0].text, "OpenSCManager error 5\n");
+  EXPECT_EQ(fake.boxes[1].text, "Install Success!");
+  EXPECT_EQ(fake.restarts, 1);
 }
 
 // Every failing step over a machine with an old installation and no driver,
 // where each step is reached: its message, its code as the exit status, the
-// calls before it made and none after it (but the handles it releases), so
-// nothing is undone: a removed old installation stays removed.
+// calls before it made and none after it (but the handle it releases and,
+// after the legacy driver, the attempt at the class driver), so nothing is
+// undone.
 TEST_F(SequenceTest, EachFailingStepEndsTheRun) {
-  const auto prepare = [](FakeOperations& fake) {
-    fake.printers = {kPrinter};
-    fake.monitors = {u"Local Port", kMonitor};
+  const auto prepare = [](FakePlatform& platform) {
+    platform.printers = {kPrinter};
+    platform.monitors = {u"Local Port", kMonitor};
+    platform.Fail("InstallDriverFromStore", 127);  // a spooler without a driver store
   };
-  FakeOperations clean;
+  FakePlatform clean;
   prepare(clean);
-  ASSERT_EQ(RunInstallation(clean), 0u);
+  UsePlatform(&clean);
+  ASSERT_EQ(RunInstallation(), 0u);
   const Calls full = clean.Calls();
 
   const struct {
     const char* call;
     int occurrence;
+    InfStep inf_step;
     std::uint32_t code;
     const char* message;
     Calls released;
   } rows[] = {
-      {"CreateThread", 1, 8, "CreateThread1 error 8\n", {}},
-      {"EnumPrinterDriversW", 2, 1722, "EnumPrinterDrivers error 1722\n", {}},
-      {"EnumPrintersW", 2, 1722, "EnumPrinters error 1722\n", {}},
-      {"GetPrinterDriverDirectoryW", 1, 5, "GetPrinterDriverDirectory error 5\n", {}},
-      {"SetupOpenInfFileW", 1, 0xE0000102, "SetupOpenInfFile error -536870654\n", {}},
-      {"SetupSetDirectoryIdW", 1, 87, "SetupSetDirectoryId error 87\n", {"SetupCloseInfFile"}},
-      {"SetupOpenFileQueue", 1, 8, "SetupOpenFileQueue error 8\n", {"SetupCloseInfFile"}},
-      {"SetupInstallFilesFromInfSectionW",
+      {"StartThread", 1, {}, 8, "CreateThread1 error 8\n", {}},
+      {"ListDrivers", 1, {}, 1722, "EnumPrinterDrivers error 1722\n", {}},
+      {"ListPrinters", 1, {}, 1722, "EnumPrinters error 1722\n", {}},
+      {"DriverDirectory", 1, {}, 5, "GetPrinterDriverDirectory error 5\n", {}},
+      {"CopyInfFiles", 1, InfStep::kOpenInf, 0xE0000102, "SetupOpenInfFile error -536870654\n", {}},
+      {"CopyInfFiles", 1, InfStep::kSetDirectory, 87, "SetupSetDirectoryId error 87\n", {}},
+      {"CopyInfFiles", 1, InfStep::kOpenQueue, 8, "SetupOpenFileQueue error 8\n", {}},
+      {"CopyInfFiles",
        1,
+       InfStep::kQueueFiles,
        0xE0000102,
        "SetupInstallFilesFromInfSection error -536870654\n",
-       {"SetupCloseFileQueue", "SetupCloseInfFile"}},
-      {"SetupInitDefaultQueueCallback",
-       1,
-       8,
-       "SetupInitDefaultQueueCallback error 8\n",
-       {"SetupCloseFileQueue", "SetupCloseInfFile"}},
-      {"SetupCommitFileQueueW",
-       1,
-       1223,
-       "SetupCommitFileQueue error 1223\n",
-       {"SetupCloseFileQueue", "SetupCloseInfFile"}},
-      {"AddPrinterDriverW", 1, 2, "AddPrinterDriver error 2\n", {}},
-      {"EnumMonitorsW", 2, 1722, "EnumMonitors error 1722\n", {}},
-      {"OpenPrinterW", 1, 5, "OpenPrinter error 5\n", {}},
-      {"DeletePrinter", 1, 5, "DeletePrinter error 5\n", {"ClosePrinter"}},
-      {"DeleteMonitorW", 1, 3001, "DeleteMonitor error 3001\n", {}},
-      {"GetSystemDirectoryW", 1, 8, "GetSystemDirectory1 error 8\n", {}},
-      {"CopyFileW", 1, 2, "CopyFile1 error 2\n", {}},
-      {"CopyFileW", 2, 2, "CopyFile2 error 2\n", {}},
-      {"AddMonitorW", 1, 3006, "AddMonitor error 3006\n", {}},
-      {"AddPrinterW", 1, 1797, "AddPrinter error 1797\n", {}},
+       {}},
+      {"CopyInfFiles", 1, InfStep::kQueueContext, 8, "SetupInitDefaultQueueCallback error 8\n", {}},
+      {"CopyInfFiles", 1, InfStep::kCommit, 1223, "SetupCommitFileQueue error 1223\n", {}},
+      {"AddDriver", 1, {}, 2, "AddPrinterDriver error 2\n", {}},
+      {"SystemDirectory", 1, {}, 8, "GetSystemDirectory1 error 8\n", {}},
+      {"FileExists", 1, {}, 5, "CopyFile1 error 5\n", {}},
+      {"FileExists", 2, {}, 5, "CopyFile2 error 5\n", {}},
+      {"ListMonitors", 1, {}, 1722, "EnumMonitors error 1722\n", {}},
+      {"OpenPrinterToDelete", 1, {}, 5, "OpenPrinter error 5\n", {}},
+      {"DeletePrinter", 1, {}, 5, "DeletePrinter error 5\n", {"ClosePrinter"}},
+      {"DeleteMonitor", 1, {}, 3001, "DeleteMonitor error 3001\n", {}},
+      // The old monitor is gone, yet its library is still held.
+      {"CopyFileOver", 1, {}, 32, "CopyFile1 error 32\n", {}},
+      {"CopyFileOver", 2, {}, 32, "CopyFile2 error 32\n", {}},
+      {"AddMonitor", 1, {}, 3006, "AddMonitor error 3006\n", {}},
+      {"AddPrinter", 1, {}, 1797, "AddPrinter error 1797\n", {}},
       // The first ClosePrinter is the old printer's.
-      {"ClosePrinter", 2, 6, "ClosePrinter error 6\n", {}},
+      {"ClosePrinter", 2, {}, 6, "ClosePrinter error 6\n", {}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.message);
-    FakeOperations fake;
-    prepare(fake);
-    fake.Fail(row.call, row.code, row.occurrence);
-    EXPECT_EQ(RunInstallation(fake), row.code);
-    ASSERT_EQ(fake.boxes.size(), 1u);
-    EXPECT_EQ(fake.boxes[0].text, row.message);
-    EXPECT_EQ(fake.boxes[0].caption, "Install");
-    EXPECT_EQ(fake.boxes[0].owner, 0u);
-    EXPECT_EQ(fake.boxes[0].type, 0u);
+    FakePlatform failing;
+    prepare(failing);
+    UsePlatform(&failing);
+    failing.Fail(row.call, row.code, row.occurrence);
+    failing.inf_step = row.inf_step;
+    EXPECT_EQ(RunInstallation(), row.code);
+    ASSERT_EQ(failing.boxes.size(), 1u);
+    EXPECT_EQ(failing.boxes[0].text, row.message);
+    EXPECT_EQ(failing.boxes[0].caption, "Install");
+    EXPECT_EQ(failing.boxes[0].owner, 0u);
+    EXPECT_EQ(failing.boxes[0].style, 0x50000u);
 
-    // The successful run's calls up to the failing one, then the releases.
+    // The successful run's calls up to the failing one, then the release.
     Calls expected;
     int seen = 0;
     for (const auto& call : full) {
@@ -373,8 +343,15 @@ TEST_F(SequenceTest, EachFailingStepEndsTheRun) {
       if (call == row.call && ++seen == row.occurrence) break;
     }
     expected.insert(expected.end(), row.released.begin(), row.released.end());
-    expected.push_back("MessageBoxW");
-    EXPECT_EQ(fake.Calls(), expected);
+    const std::string call = row.call;
+    if (call == "DriverDirectory" || call == "CopyInfFiles" || call == "AddDriver") {
+      expected.push_back("InstallDriverFromStore");
+    }
+    expected.push_back("ShowMessage");
+    Calls calls = failing.Calls();
+    // The box waits for the progress window, which no fake thread opens.
+    calls.erase(std::remove(calls.begin(), calls.end(), "Sleep"), calls.end());
+    EXPECT_EQ(calls, expected);
   }
 }
 
@@ -396,27 +373,193 @@ TEST_F(SequenceTest, PathsThatDoNotFitAreRefused) {
       // A module path cut at the area's end.
       {u"C:\\WINDOWS\\system32", 0, Text(300, u'M'), "CopyFile1 error 206\n", 0},
       // 246 units of directory: "quor.dll" fits (255), "telvor.dll" does not (257).
-      {u"C:\\WINDOWS\\system32", 0, Text(245, u'M') + u"\\i.exe", "CopyFile2 error 206\n", 1},
+      {u"C:\\WINDOWS\\system32", 0, Text(245, u'M') + u"\\i.exe", "CopyFile2 error 206\n", 0},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.message);
-    FakeOperations fake;
-    fake.system_directory = row.system_directory;
-    fake.system_directory_needs = row.needs;
-    fake.module_path = row.module_path;
-    EXPECT_EQ(RunInstallation(fake), too_long);
-    ASSERT_EQ(fake.boxes.size(), 1u);
-    EXPECT_EQ(fake.boxes[0].text, row.message);
-    EXPECT_EQ(fake.CountOf("CopyFileW"), row.copies);
-    EXPECT_EQ(fake.CountOf("AddMonitorW"), 0);
+    FakePlatform platform;
+    UsePlatform(&platform);
+    platform.printers = {kPrinter};
+    platform.monitors = {kMonitor};
+    platform.system_directory = row.system_directory;
+    platform.system_directory_needs = row.needs;
+    platform.module_path = row.module_path;
+    EXPECT_EQ(RunInstallation(), too_long);
+    ASSERT_EQ(platform.boxes.size(), 1u);
+    EXPECT_EQ(platform.boxes[0].text, row.message);
+    EXPECT_EQ(platform.CountOf("CopyFileOver"), row.copies);
+    EXPECT_EQ(platform.CountOf("AddMonitor"), 0);
+    // Found out before the old installation was touched.
+    EXPECT_EQ(platform.CountOf("ListMonitors"), 0);
+    EXPECT_TRUE(Has(platform.printers, kPrinter) && Has(platform.monitors, kMonitor));
   }
 
   // The longest that fits: 255 units with the terminator.
-  FakeOperations fits;
+  FakePlatform fits;
+  UsePlatform(&fits);
   fits.system_directory = Text(244, u'S');
   fits.module_path = Text(244, u'M') + u"\\i.exe";
-  EXPECT_EQ(RunInstallation(fits), 0u);
-  EXPECT_EQ(fits.CountOf("CopyFileW"), 2);
+  EXPECT_EQ(RunInstallation(), 0u);
+  EXPECT_EQ(fits.CountOf("CopyFileOver"), 2);
+}
+
+// A re-install with a file missing beside install.exe fails with the copy
+// step's message before anything of the old installation is removed.
+TEST_F(SequenceTest, SourcesAreCheckedBeforeTheOldInstallationIsRemoved) {
+  const struct {
+    Text missing;
+    const char* message;
+  } rows[] = {{u"C:\\Setup\\quor.dll", "CopyFile1 error 2\n"},
+              {u"C:\\Setup\\telvor.dll", "CopyFile2 error 2\n"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.message);
+    FakePlatform platform;
+    UsePlatform(&platform);
+    platform.drivers = {kDriver};
+    platform.printers = {kPrinter};
+    platform.monitors = {kMonitor};
+    platform.missing = {row.missing};
+    EXPECT_EQ(RunInstallation(), 2u);
+    ASSERT_EQ(platform.boxes.size(), 1u);
+    EXPECT_EQ(platform.boxes[0].text, row.message);
+    for (const char* call : {"ListMonitors", "OpenPrinterToDelete", "DeletePrinter",
+                             "DeleteMonitor", "StopService", "CopyFileOver"}) {
+      EXPECT_EQ(platform.CountOf(call), 0) << call;
+    }
+    EXPECT_EQ(platform.printers, Names{kPrinter});
+    EXPECT_EQ(platform.monitors, Names{kMonitor});
+  }
+}
+
+TEST_F(SequenceTest, StoppedSpoolerIsStartedBeforeTheFirstScan) {
+  fake.service_state = 1;
+  EXPECT_EQ(RunInstallation(), 0u);
+  const Calls calls = MainCalls();
+  const auto started = std::find(calls.begin(), calls.end(), "restart");
+  const auto scanned = std::find(calls.begin(), calls.end(), "ListDrivers");
+  EXPECT_LT(started, scanned);
+  EXPECT_EQ(fake.restarts, 2);  // started, then restarted at the end
+  EXPECT_EQ(fake.boxes.back().text, "Install Success!");
+}
+
+TEST_F(SequenceTest, SpoolerThatCannotBeStartedEndsTheRun) {
+  const std::deque<QueryReply> slow = [] {
+    std::deque<QueryReply> replies{{true, 1, 0, 0}};
+    for (int i = 0; i < 10; ++i) replies.push_back({true, 2, 10000, 0});  // start pending
+    return replies;
+  }();
+  const struct {
+    const char* fail;
+    std::deque<QueryReply> script;
+    std::uint32_t code;
+    const char* message;
+  } rows[] = {
+      {"StartService", {{true, 1, 0, 0}}, 1058, "StartService error 1058\n"},
+      {"", slow, 1460, "StartService error 1460\n"},
+      {"OpenService", {}, 5, "OpenService error 5\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.message);
+    FakePlatform platform;
+    UsePlatform(&platform);
+    platform.query_script = row.script;
+    platform.Fail(row.fail, row.code);
+    AnimationThreadHandle = FakePlatform::kAnimationThread;
+    EXPECT_EQ(RunInstallation(), row.code);
+    ASSERT_EQ(platform.boxes.size(), 1u);
+    EXPECT_EQ(platform.boxes[0].text, row.message);
+    EXPECT_EQ(platform.CountOf("ListDrivers"), 0);
+    // The bar stopped before the box and stays so.
+    EXPECT_EQ(platform.suspend_count[FakePlatform::kAnimationThread], 1);
+    const auto suspended = std::find(platform.log.begin(), platform.log.end(), "SuspendThread 1");
+    EXPECT_LT(suspended - platform.log.begin(), platform.log.end() - platform.log.begin() - 1);
+  }
+}
+
+// Where ntprint.inf has no legacy driver (Windows 8 and later), the
+// platform's PostScript class driver from the driver store takes its place.
+TEST_F(SequenceTest, ClassDriverWhenTheLegacyDriverCannotBeInstalled) {
+  fake.inf_step = InfStep::kQueueFiles;
+  fake.Fail("CopyInfFiles", 0xE0000102);
+  EXPECT_EQ(RunInstallation(), 0u);
+  EXPECT_EQ(fake.Entries("InstallDriverFromStore"),
+            Calls{"InstallDriverFromStore Microsoft PS Class Driver Windows NT x86"});
+  EXPECT_EQ(fake.CountOf("AddDriver"), 0);
+  EXPECT_EQ(Utf8(fake.added_printer.driver), "Microsoft PS Class Driver");
+  EXPECT_EQ(fake.boxes.back().text, "Install Success!");
+
+  // Already installed: taken as it is.
+  FakePlatform installed;
+  UsePlatform(&installed);
+  installed.drivers = {u"Microsoft PS Class Driver"};
+  installed.Fail("AddDriver", 1797);
+  EXPECT_EQ(RunInstallation(), 0u);
+  EXPECT_EQ(installed.CountOf("InstallDriverFromStore"), 0);
+  EXPECT_EQ(Utf8(installed.added_printer.driver), "Microsoft PS Class Driver");
+
+  // The legacy driver, where it is there, is kept.
+  FakePlatform legacy;
+  UsePlatform(&legacy);
+  legacy.drivers = {u"Microsoft PS Class Driver", kDriver};
+  EXPECT_EQ(RunInstallation(), 0u);
+  EXPECT_EQ(Utf8(legacy.added_printer.driver), "HP LaserJet 4/4M PS");
+}
+
+// A 32-bit installer on 64-bit Windows would register a monitor the 64-bit
+// spooler never loads.
+TEST_F(SequenceTest, ThirtyTwoBitPackageOn64BitWindowsIsRefused) {
+  fake.Fail("Is32BitOn64BitWindows", 0);
+  EXPECT_EQ(RunInstallation(), 216u);
+  EXPECT_EQ(fake.Calls(), (Calls{"Is32BitOn64BitWindows", "ShowMessage"}));
+  ASSERT_EQ(fake.boxes.size(), 1u);
+  EXPECT_EQ(fake.boxes[0].text,
+            "This 32-bit package cannot install on 64-bit Windows. Run install.exe of the x64 "
+            "package.\n");
+  EXPECT_EQ(fake.boxes[0].caption, "Install");
+  EXPECT_EQ(fake.boxes[0].owner, 0u);
+}
+
+// The bar stands still under every box: a failure ends the run paused; a
+// box of the spooler restart pauses only while it is shown.
+TEST_F(SequenceTest, BarStandsStillUnderEveryBox) {
+  AnimationThreadHandle = FakePlatform::kAnimationThread;
+  fake.monitors.push_back(kMonitor);
+  fake.Fail("OpenServiceManager", 5, 2);  // the restart in the monitor scan
+  fake.Fail("DeleteMonitor", 3001);
+  EXPECT_EQ(RunInstallation(), 3001u);
+  Calls around;
+  for (const auto& entry : fake.log) {
+    for (const char* call : {"SuspendThread", "ResumeThread", "ShowMessage"}) {
+      if (entry.rfind(call, 0) == 0) around.push_back(entry);
+    }
+  }
+  EXPECT_EQ(around,
+            (Calls{"SuspendThread 1", "ShowMessage OpenSCManager error 5\n", "ResumeThread 0",
+                   "SuspendThread 1", "ShowMessage DeleteMonitor error 3001\n"}));
+}
+
+// A failure before the progress window has opened waits for it (3 s at
+// most), so that the box is not buried under the window that comes later.
+TEST_F(SequenceTest, EarlyFailureBoxWaitsForTheProgressWindow) {
+  fake.Fail("ListDrivers", 1722);
+  EXPECT_EQ(RunInstallation(), 1722u);
+  EXPECT_EQ(fake.CountOf("Sleep"), 300);
+  EXPECT_EQ(fake.log.back(), "ShowMessage EnumPrinterDrivers error 1722\n");
+}
+
+// While the progress window is open it owns the boxes, so that they lie
+// above it whatever the window manager does with topmost windows.
+TEST_F(SequenceTest, ProgressWindowOwnsTheBoxes) {
+  ProgressWindowHandle = FakePlatform::kDialog;
+  fake.Fail("AddMonitor", 3006);
+  EXPECT_EQ(RunInstallation(), 3006u);
+  ASSERT_EQ(fake.boxes.size(), 1u);
+  EXPECT_EQ(fake.boxes[0].owner, FakePlatform::kDialog);
+
+  FakePlatform success;
+  UsePlatform(&success);
+  EXPECT_EQ(RunInstallation(), 0u);
+  EXPECT_EQ(success.boxes.back().owner, FakePlatform::kDialog);
 }
 
 }  // namespace

@@ -33,34 +33,6 @@ constexpr mode_t kFileMode = 0600;
 // The temporary-name rule's numbers are 16 bits wide.
 constexpr std::uint32_t kUniqueNumbers = 0x10000;
 
-// The platform's error codes for the failures the monitor reports, so that
-// its messages read alike on every system; other failures keep errno.
-std::uint32_t ErrorCode(int error) {
-  switch (error) {
-    case ENOENT:
-      return win_error::kFileNotFound;
-    case ENOTDIR:
-      return win_error::kPathNotFound;
-    case EACCES:
-    case EPERM:
-      return win_error::kAccessDenied;
-    case EBADF:
-      return win_error::kInvalidHandle;
-    case ENOMEM:
-      return win_error::kNotEnoughMemory;
-    case EEXIST:
-      return win_error::kFileExists;
-    case ENOSPC:
-      return win_error::kDiskFull;
-    case ENAMETOOLONG:
-      return win_error::kFilenameExcedRange;
-    case EWOULDBLOCK:
-      return win_error::kSharingViolation;
-    default:
-      return static_cast<std::uint32_t>(error);
-  }
-}
-
 // File descriptors travel as handles offset by one, so that no open file is
 // a null handle.
 Handle ToHandle(int fd) { return reinterpret_cast<Handle>(static_cast<std::intptr_t>(fd) + 1); }
@@ -124,7 +96,7 @@ class PosixPlatform final : public Platform {
       const ssize_t n = write(ToFd(file), bytes + done, size - done);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
-        SetLastError(n < 0 ? ErrorCode(errno) : win_error::kDiskFull);
+        SetLastError(n < 0 ? win_error::FromErrno(errno) : win_error::kDiskFull);
         *written = done;
         return false;
       }
@@ -191,7 +163,7 @@ class PosixPlatform final : public Platform {
         return Place(name, path) ? number : 0;
       }
       if (errno != EEXIST) {
-        SetLastError(ErrorCode(errno));
+        SetLastError(win_error::FromErrno(errno));
         return 0;
       }
     }
@@ -220,14 +192,14 @@ class PosixPlatform final : public Platform {
   DialogResult AskSettings(SetupFields& fields) override {
     int error = 0;
     const DialogResult result = RunSetupForm(fields, error);
-    if (result == DialogResult::kFailed) SetLastError(ErrorCode(error));
+    if (result == DialogResult::kFailed) SetLastError(win_error::FromErrno(error));
     return result;
   }
 
   DialogResult AskFaxNumber(FaxNumberFields& fields) override {
     int error = 0;
     const DialogResult result = RunFaxNumberForm(fields, error);
-    if (result == DialogResult::kFailed) SetLastError(ErrorCode(error));
+    if (result == DialogResult::kFailed) SetLastError(win_error::FromErrno(error));
     return result;
   }
 
@@ -293,11 +265,11 @@ class PosixPlatform final : public Platform {
 
  private:
   Handle Fail(int error) {
-    SetLastError(ErrorCode(error));
+    SetLastError(win_error::FromErrno(error));
     return nullptr;
   }
   bool Failed(int error) {
-    SetLastError(ErrorCode(error));
+    SetLastError(win_error::FromErrno(error));
     return false;
   }
   bool Missing() {

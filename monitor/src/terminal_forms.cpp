@@ -2,12 +2,16 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,25 +25,62 @@ namespace {
 
 constexpr char kTerminal[] = "/dev/tty";
 constexpr char kEscape = '\x1b';
+// How long the rest of a key's escape sequence may take to arrive; an Escape
+// with nothing behind it is the Escape key.
+constexpr int kSequenceWaitMs = 100;
+// The signals that end the process while a form runs; the terminal is put
+// back before they take effect.
+constexpr int kEndingSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
 
-// Text the caller cannot see: the password field.
-class EchoOff {
+// The terminal as it was before the form, for the signal handler.
+int g_raw_terminal = -1;
+termios g_saved_terminal;
+struct sigaction g_saved_actions[std::size(kEndingSignals)];
+
+extern "C" void RestoreTerminalAndResignal(int signal) {
+  const int saved_errno = errno;
+  tcsetattr(g_raw_terminal, TCSANOW, &g_saved_terminal);
+  for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
+    if (kEndingSignals[i] == signal) sigaction(signal, &g_saved_actions[i], nullptr);
+  }
+  // Delivered once this handler returns, as the process would have had it.
+  raise(signal);
+  errno = saved_errno;
+}
+
+// Keys arrive one by one and the form draws the line itself: no line
+// discipline, no echo, no suspend key. Everything is put back when the form
+// ends, and by any signal that ends the process meanwhile.
+class RawTerminal {
  public:
-  explicit EchoOff(int fd) : fd_(fd), saved_(), active_(tcgetattr(fd, &saved_) == 0) {
+  explicit RawTerminal(int fd) : active_(tcgetattr(fd, &g_saved_terminal) == 0) {
     if (!active_) return;
-    termios quiet = saved_;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    tcsetattr(fd_, TCSANOW, &quiet);
+    g_raw_terminal = fd;
+    struct sigaction restore {};
+    restore.sa_handler = RestoreTerminalAndResignal;
+    sigemptyset(&restore.sa_mask);
+    for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
+      sigaction(kEndingSignals[i], &restore, &g_saved_actions[i]);
+    }
+    termios raw = g_saved_terminal;
+    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+    raw.c_cc[VMIN] = 1;
+    raw.c_cc[VTIME] = 0;
+    raw.c_cc[VSUSP] = _POSIX_VDISABLE;
+    tcsetattr(fd, TCSANOW, &raw);
   }
-  ~EchoOff() {
-    if (active_) tcsetattr(fd_, TCSANOW, &saved_);
+  ~RawTerminal() {
+    if (!active_) return;
+    tcsetattr(g_raw_terminal, TCSANOW, &g_saved_terminal);
+    for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
+      sigaction(kEndingSignals[i], &g_saved_actions[i], nullptr);
+    }
+    g_raw_terminal = -1;
   }
-  EchoOff(const EchoOff&) = delete;
-  EchoOff& operator=(const EchoOff&) = delete;
+  RawTerminal(const RawTerminal&) = delete;
+  RawTerminal& operator=(const RawTerminal&) = delete;
 
  private:
-  int fd_;
-  termios saved_;
   bool active_;
 };
 
@@ -53,21 +94,238 @@ void WriteAll(int fd, const std::string& text) {
   }
 }
 
-// One line from the terminal; false at end of input.
-bool ReadLine(int fd, std::string& line) {
-  line.clear();
+constexpr int kNoMoreInput = -1;
+constexpr int kNothing = -2;
+
+// The next byte typed; kNothing when none comes within `wait_ms` (-1: no
+// limit); kNoMoreInput when the terminal is gone.
+int ReadByte(int fd, int wait_ms = -1) {
   for (;;) {
-    char c = 0;
-    const ssize_t n = read(fd, &c, 1);
+    if (wait_ms >= 0) {
+      pollfd ready{fd, POLLIN, 0};
+      const int n = poll(&ready, 1, wait_ms);
+      if (n < 0 && errno == EINTR) continue;
+      if (n == 0) return kNothing;
+    }
+    unsigned char byte = 0;
+    const ssize_t n = read(fd, &byte, 1);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    if (c == '\n') return true;
-    line.push_back(c);
+    if (n <= 0) return kNoMoreInput;
+    return byte;
   }
 }
 
-// Asks each field in turn on the terminal. Enter keeps the text shown in
-// brackets; Escape or the end of input cancels.
+enum class Key {
+  kText,
+  kEnter,
+  kLeft,
+  kRight,
+  kHome,
+  kEnd,
+  kBackspace,
+  kDelete,
+  kClear,
+  kNone,
+  kCancel,
+  kEndOfInput
+};
+
+// The key behind an Escape: the arrows, Home, End and Delete in the forms
+// terminals send them (ESC [ ... and ESC O ...); other sequences are no key.
+// An Escape that starts no sequence is the Escape key.
+Key ReadEscapeSequence(int fd) {
+  const int introducer = ReadByte(fd, kSequenceWaitMs);
+  if (introducer == kNoMoreInput) return Key::kEndOfInput;
+  if (introducer != '[' && introducer != 'O') return Key::kCancel;
+  std::string parameters;
+  int final_byte = 0;
+  for (;;) {
+    final_byte = ReadByte(fd, kSequenceWaitMs);
+    if (final_byte == kNoMoreInput) return Key::kEndOfInput;
+    if (final_byte == kNothing) return Key::kNone;
+    if (introducer == 'O' || (final_byte >= 0x40 && final_byte <= 0x7E)) break;
+    parameters.push_back(static_cast<char>(final_byte));
+  }
+  switch (final_byte) {
+    case 'D':
+      return Key::kLeft;
+    case 'C':
+      return Key::kRight;
+    case 'H':
+      return Key::kHome;
+    case 'F':
+      return Key::kEnd;
+    case '~':
+      if (parameters == "1" || parameters == "7") return Key::kHome;
+      if (parameters == "4" || parameters == "8") return Key::kEnd;
+      if (parameters == "3") return Key::kDelete;
+      return Key::kNone;
+    default:
+      return Key::kNone;
+  }
+}
+
+// One key; for kText, `text` gets the character (UTF-8 in, UTF-16 out).
+Key ReadKey(int fd, telvor::Text& text) {
+  const int byte = ReadByte(fd);
+  switch (byte) {
+    case kNoMoreInput:
+      return Key::kEndOfInput;
+    case kEscape:
+      return ReadEscapeSequence(fd);
+    case '\r':
+    case '\n':
+      return Key::kEnter;
+    case 0x7F:
+    case '\b':
+      return Key::kBackspace;
+    case 0x01:  // Ctrl-A
+      return Key::kHome;
+    case 0x05:  // Ctrl-E
+      return Key::kEnd;
+    case 0x15:  // Ctrl-U
+      return Key::kClear;
+    default:
+      break;
+  }
+  if (byte < 0x20) return Key::kNone;
+  std::string utf8(1, static_cast<char>(byte));
+  const std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+  while (utf8.size() < length) {
+    const int next = ReadByte(fd);
+    if (next == kNoMoreInput) return Key::kEndOfInput;
+    utf8.push_back(static_cast<char>(next));
+  }
+  text = telvor::FromUtf8(utf8);
+  return Key::kText;
+}
+
+bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+// Screen columns of a stretch of text: one per character.
+std::size_t Columns(telvor::TextView text) {
+  std::size_t columns = 0;
+  for (char16_t unit : text) columns += IsLowSurrogate(unit) ? 0 : 1;
+  return columns;
+}
+
+std::string Left(std::size_t columns) {
+  return columns == 0 ? std::string() : "\x1b[" + std::to_string(columns) + "D";
+}
+
+// One field's line: the text typed so far and the cursor in it. Characters
+// the control would refuse are refused as they are typed.
+class LineEditor {
+ public:
+  LineEditor(int tty, const FormField& field) : tty_(tty), field_(field) {}
+
+  // Edits until Enter (the line, possibly empty) or until the form is
+  // cancelled or the terminal gone (nothing).
+  std::optional<telvor::Text> Edit() {
+    for (;;) {
+      telvor::Text typed;
+      switch (ReadKey(tty_, typed)) {
+        case Key::kText:
+          Insert(typed);
+          break;
+        case Key::kEnter:
+          WriteAll(tty_, "\n");
+          return text_;
+        case Key::kLeft:
+          MoveTo(Previous());
+          break;
+        case Key::kRight:
+          MoveTo(Next());
+          break;
+        case Key::kHome:
+          MoveTo(0);
+          break;
+        case Key::kEnd:
+          MoveTo(text_.size());
+          break;
+        case Key::kBackspace:
+          if (cursor_ > 0) Erase(Previous(), cursor_);
+          break;
+        case Key::kDelete:
+          Erase(cursor_, Next());
+          break;
+        case Key::kClear:
+          MoveTo(0);
+          Erase(0, text_.size());
+          break;
+        case Key::kNone:
+          break;
+        case Key::kCancel:
+        case Key::kEndOfInput:
+          WriteAll(tty_, "\n");
+          return std::nullopt;
+      }
+    }
+  }
+
+ private:
+  std::size_t Previous() const {
+    std::size_t at = cursor_;
+    if (at > 0) --at;
+    if (at > 0 && IsLowSurrogate(text_[at])) --at;
+    return at;
+  }
+  std::size_t Next() const {
+    std::size_t at = cursor_;
+    if (at < text_.size()) ++at;
+    if (at < text_.size() && IsLowSurrogate(text_[at])) ++at;
+    return at;
+  }
+
+  // The text from `from` on as the screen shows it.
+  std::string Shown(std::size_t from) const {
+    const telvor::TextView rest = telvor::TextView(text_).substr(from);
+    return field_.hidden ? std::string(Columns(rest), '*') : telvor::ToUtf8(rest);
+  }
+
+  // Redraws from the cursor's old place on, clearing what was behind, and
+  // puts the cursor at `cursor`.
+  void Redraw(std::size_t from, std::size_t cursor) {
+    cursor_ = cursor;
+    WriteAll(tty_, Shown(from) + "\x1b[K" + Left(Columns(telvor::TextView(text_).substr(cursor_))));
+  }
+
+  void Insert(const telvor::Text& typed) {
+    telvor::Text longer = text_;
+    longer.insert(cursor_, typed);
+    if (FilterInput(field_, longer) != longer) return;
+    text_ = std::move(longer);
+    Redraw(cursor_, cursor_ + typed.size());
+  }
+
+  void Erase(std::size_t from, std::size_t to) {
+    if (from >= to) return;
+    WriteAll(tty_, Left(Columns(telvor::TextView(text_).substr(from, cursor_ - from))));
+    text_.erase(from, to - from);
+    Redraw(from, from);
+  }
+
+  void MoveTo(std::size_t at) {
+    if (at < cursor_) {
+      WriteAll(tty_, Left(Columns(telvor::TextView(text_).substr(at, cursor_ - at))));
+    } else if (at > cursor_) {
+      WriteAll(tty_,
+               "\x1b[" +
+                   std::to_string(Columns(telvor::TextView(text_).substr(cursor_, at - cursor_))) +
+                   "C");
+    }
+    cursor_ = at;
+  }
+
+  int tty_;
+  const FormField& field_;
+  telvor::Text text_;
+  std::size_t cursor_ = 0;
+};
+
+// Asks each field in turn on the terminal, each line edited in place. Enter
+// on an empty line keeps the text shown in brackets; Escape cancels the form
+// at once, and so does the terminal going away.
 DialogResult AskOnTerminal(const Form& form, std::vector<telvor::Text>& texts, int& error) {
   const int tty = open(kTerminal, O_RDWR | O_CLOEXEC);
   if (tty < 0) {
@@ -76,32 +334,25 @@ DialogResult AskOnTerminal(const Form& form, std::vector<telvor::Text>& texts, i
                  telvor::ToUtf8(form.caption).c_str(), form.answer_variable, std::strerror(error));
     return DialogResult::kFailed;
   }
-  WriteAll(tty, telvor::ToUtf8(form.caption) + " (Enter keeps [text], Escape cancels)\n");
   DialogResult result = DialogResult::kOk;
-  std::string line;
-  for (std::size_t i = 0; i < form.field_count && result == DialogResult::kOk; ++i) {
-    const FormField& field = form.fields[i];
-    const std::string shown =
-        field.hidden ? std::string(texts[i].size(), '*') : telvor::ToUtf8(texts[i]);
-    const std::string prompt = "  " + telvor::ToUtf8(field.label) + " [" + shown + "]: ";
-    bool got = false;
-    if (field.hidden) {
-      EchoOff quiet(tty);  // before the prompt, so nothing typed at it shows
-      WriteAll(tty, prompt);
-      got = ReadLine(tty, line);
-      WriteAll(tty, "\n");
-    } else {
-      WriteAll(tty, prompt);
-      got = ReadLine(tty, line);
+  {
+    RawTerminal raw(tty);
+    WriteAll(tty, telvor::ToUtf8(form.caption) + " (Enter keeps [text], Escape cancels)\n");
+    for (std::size_t i = 0; i < form.field_count && result == DialogResult::kOk; ++i) {
+      const FormField& field = form.fields[i];
+      const std::string shown =
+          field.hidden ? std::string(Columns(texts[i]), '*') : telvor::ToUtf8(texts[i]);
+      WriteAll(tty, "  " + telvor::ToUtf8(field.label) + " [" + shown + "]: ");
+      const std::optional<telvor::Text> line = LineEditor(tty, field).Edit();
+      if (!line) {
+        result = DialogResult::kCancel;
+      } else if (!line->empty()) {
+        texts[i] = FilterInput(field, *line);
+      }
     }
-    if (!got || line.find(kEscape) != std::string::npos) {
-      result = DialogResult::kCancel;
-    } else if (!line.empty()) {
-      texts[i] = FilterInput(field, telvor::FromUtf8(line));
-    }
+    WriteAll(tty, result == DialogResult::kOk ? "  [" + telvor::ToUtf8(form.confirm) + "]\n"
+                                              : std::string("  [cancel]\n"));
   }
-  WriteAll(tty, result == DialogResult::kOk ? "  [" + telvor::ToUtf8(form.confirm) + "]\n"
-                                            : std::string("  [cancel]\n"));
   close(tty);
   return result;
 }

@@ -379,6 +379,7 @@ MonitorTest::MonitorTest() {
   g_sendfax_result = 0;
   UsePlatform(&platform);
   ResetMonitorState();
+  monitor = SentinelHandle();
   table = InitializePrintMonitor2(&registry.init, &monitor);
   AnswerFaxNumber(u"5551234", u"3", u"note");
 }

@@ -5,6 +5,7 @@
 #include <pty.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <string>
@@ -20,6 +21,8 @@ namespace {
 struct Outcome {
   std::string result;  // what the child reported: "ok <fields...>" or "cancel"
   std::string screen;  // everything the form wrote to the terminal
+  int status = 0;      // the child's, as waitpid gives it
+  termios after{};     // the terminal's settings once the child has ended
 };
 
 std::string Describe(DialogResult result) {
@@ -99,9 +102,10 @@ Outcome RunOnTerminal(const std::string& form, const std::vector<std::string>& l
     outcome.result.append(buffer, static_cast<std::size_t>(n));
   }
   close(report[0]);
+  waitpid(child, &outcome.status, 0);
+  // Through the controlling side: the settings of the child's side.
+  tcgetattr(terminal, &outcome.after);
   close(terminal);
-  int status = 0;
-  waitpid(child, &status, 0);
   return outcome;
 }
 
@@ -112,9 +116,25 @@ TEST(TerminalFormTest, TypedTextsAreFilteredAndEnterKeepsTheShownText) {
   EXPECT_NE(outcome.screen.find("[Send Fax]"), std::string::npos) << outcome.screen;
 }
 
-TEST(TerminalFormTest, EscapeOrTheEndOfInputCancels) {
-  EXPECT_EQ(RunOnTerminal("fax", {"555\n", "\x1b\n"}).result, "cancel||3|");
-  EXPECT_EQ(RunOnTerminal("fax", {"555\n", "\x04"}).result, "cancel||3|");
+TEST(TerminalFormTest, ArrowsHomeEndAndDeleteEditTheLine) {
+  // Number: "234", Home, "1", End, "5", Left, Backspace. Note: "ab", Left,
+  // "c", Up (no edit), Home, Delete.
+  const Outcome outcome = RunOnTerminal(
+      "fax", {"234\x1b[H1\x1bOF5\x1b[D\x7f\n", "\n", "ab\x1b[Dc\x1b[A\x1b[1~\x1b[3~\n"});
+  EXPECT_EQ(outcome.result, "ok|1235|3|cb");
+}
+
+TEST(TerminalFormTest, ALoneEscapeCancelsAtOnce) {
+  const Outcome outcome = RunOnTerminal("fax", {"555\n", "\x1b"});
+  EXPECT_EQ(outcome.result, "cancel||3|");
+  EXPECT_NE(outcome.screen.find("[cancel]"), std::string::npos) << outcome.screen;
+}
+
+TEST(TerminalFormTest, AnInterruptAtThePasswordLeavesTheTerminalAsItWas) {
+  const Outcome outcome = RunOnTerminal("setup", {"10.0.0.1\n", "fax\n", "\x03"});
+  EXPECT_TRUE(WIFSIGNALED(outcome.status) && WTERMSIG(outcome.status) == SIGINT) << outcome.status;
+  EXPECT_TRUE(outcome.after.c_lflag & ECHO);
+  EXPECT_TRUE(outcome.after.c_lflag & ICANON);
 }
 
 TEST(TerminalFormTest, ThePasswordIsNotShown) {

@@ -51,20 +51,6 @@ int Finish(const Verdict& verdict) {
   return verdict.exit_code;
 }
 
-class FileSource : public ByteSource {
- public:
-  explicit FileSource(int fd) : fd_(fd) {}
-  long long Read(std::uint8_t* buffer, std::size_t size) override {
-    for (;;) {
-      const ssize_t count = ::read(fd_, buffer, size);
-      if (count >= 0 || errno != EINTR) return count;
-    }
-  }
-
- private:
-  int fd_;
-};
-
 // While the monitor runs, what it prints on standard error goes through
 // `lines` to CUPS, one translated line at a time.
 class MonitorOutput {

@@ -1,6 +1,7 @@
 #include "host.h"
 
 #include <dlfcn.h>
+#include <errno.h>
 #include <limits.h>
 #include <unistd.h>
 
@@ -66,6 +67,13 @@ HostOutcome RunMonitorJob(const HostJob& job) {
   table->pfnShutdown(monitor_handle);
   ServePrintQueue(nullptr);
   return outcome;
+}
+
+long long FileSource::Read(std::uint8_t* buffer, std::size_t size) {
+  for (;;) {
+    const ssize_t count = ::read(fd_, buffer, size);
+    if (count >= 0 || errno != EINTR) return count;
+  }
 }
 
 }  // namespace telvor::spoolhost

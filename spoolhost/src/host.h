@@ -4,6 +4,8 @@
 // port, which is where the monitor asks for its settings) through the port.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "keystore.h"
@@ -22,6 +24,17 @@ std::string ProgramDirectory();
 // The plug-in beside the program (the build tree), else in `installed`, a
 // folder relative to the program's (where `cmake --install` puts it).
 std::string FindMonitor(const std::string& program_directory, const std::string& installed);
+
+// A document read from an open file descriptor (a file, a pipe, standard
+// input), a read interrupted by a signal taken up again.
+class FileSource : public ByteSource {
+ public:
+  explicit FileSource(int fd) : fd_(fd) {}
+  long long Read(std::uint8_t* buffer, std::size_t size) override;
+
+ private:
+  int fd_;
+};
 
 struct HostJob {
   std::string monitor_path;

@@ -54,20 +54,6 @@ constexpr char kCupsGroup[] = "lp";
 constexpr mode_t kCupsStoreFolderMode = 0750;
 constexpr char kBeforeSetup[] = ".before-setup";
 
-class FileSource : public ByteSource {
- public:
-  explicit FileSource(int fd) : fd_(fd) {}
-  long long Read(std::uint8_t* buffer, std::size_t size) override {
-    for (;;) {
-      const ssize_t count = ::read(fd_, buffer, size);
-      if (count >= 0 || errno != EINTR) return count;
-    }
-  }
-
- private:
-  int fd_;
-};
-
 void Fail(const std::string& message) { std::cerr << "telvor-spool: " << message << "\n"; }
 
 std::string BaseName(const std::string& path) { return path.substr(path.rfind('/') + 1); }

@@ -26,11 +26,20 @@ inline constexpr std::uint32_t kModuleNotFound = 126;
 inline constexpr std::uint32_t kProcNotFound = 127;
 inline constexpr std::uint32_t kEnvVarNotFound = 203;
 inline constexpr std::uint32_t kFilenameExcedRange = 206;
+inline constexpr std::uint32_t kExeMachineTypeMismatch = 216;
 inline constexpr std::uint32_t kMoreData = 234;
 inline constexpr std::uint32_t kNoMoreItems = 259;
 inline constexpr std::uint32_t kServiceAlreadyRunning = 1056;
 inline constexpr std::uint32_t kNoSuchLogonSession = 1312;
+inline constexpr std::uint32_t kTimeout = 1460;
 inline constexpr std::uint32_t kRpcServerUnavailable = 1722;
 inline constexpr std::uint32_t kInvalidPrinterName = 1801;
+
+#ifndef _WIN32
+// The code a POSIX layer reports for `error` (an errno value): the platform's
+// own code for the failures the messages name, so that they read alike on
+// every system; any other errno as it is.
+std::uint32_t FromErrno(int error);
+#endif
 
 }  // namespace telvor::win_error

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Checks install.exe as built: the progress dialog and its banner, the
-spooler environment of its architecture, and no visual-styles manifest
-(with common controls 6 the progress bar would ignore its colours).
+spooler environment of its architecture, and its manifest: administrator
+rights asked for, and no common-controls 6 dependency (with it the progress
+bar would ignore its colours).
 
 usage: check_install_exe.py INSTALL_EXE WINDRES ENVIRONMENT
 """
@@ -49,8 +50,12 @@ def main():
         # BITMAPINFOHEADER: size 40, width, height, planes 1 and 4 bits per pixel, no compression.
         expect(words == [40, 318, 56, 0x40001, 0], "bitmap 102 318 x 56 x 4 bits: %r" % words)
 
-    expect("RT_MANIFEST" not in rc and b"Microsoft.Windows.Common-Controls" not in binary,
-           "no common-controls 6 manifest")
+    manifests = re.findall(r'^1 24 /\* RT_MANIFEST \*/', rc, re.M)
+    expect(len(manifests) == 1, "one manifest, resource 1")
+    expect(re.search(rb'<requestedExecutionLevel\s+level="requireAdministrator"', binary),
+           "manifest: requestedExecutionLevel requireAdministrator")
+    expect(b"Microsoft.Windows.Common-Controls" not in binary,
+           "manifest: no common-controls 6 dependency")
 
     for name in ENVIRONMENTS:
         present = name.encode("utf-16-le") in binary

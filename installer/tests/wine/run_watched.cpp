@@ -2,7 +2,13 @@
 // at the screen would have seen, one line each on standard output:
 //
 //   window: <caption> at <x> <y> <width> <height>   a dialog of the program appeared
+//   owner: none | <caption> (process <id>)           that dialog's owner window
 //   box: <caption>: <text>[ (icon)]                  a message box, confirmed with OK
+//   place: <above|below> the progress window, topmost <yes|no>, foreground <yes|no>
+//                                                    where that box lay when seen
+//   elevation: full | limited | default              the program's token
+//   manifest: <requestedExecutionLevel level>        what the program's manifest asks
+//   other window: enabled | disabled                 our own window, after the program
 //   prompt: <caption>: <text>                        any other dialog, cancelled
 //   spooler: running (process <id>) | stopped        the "Spooler" service changed
 //   exit: <code>                                     the program's full exit code
@@ -10,10 +16,11 @@
 // Texts are UTF-8 with backslash, CR and LF written as \\, \r and \n. The exit
 // code is printed because a POSIX parent only sees its low 8 bits.
 //
-// usage: run_watched.exe [--start-spooler] [--hold-first-box MS] PROGRAM
+// usage: run_watched.exe [--start-spooler] [--other-window] PROGRAM
 //   --start-spooler     start "Spooler" first, as on a Windows machine, where it runs
-//   --hold-first-box    leave the first box up that long, moved to the screen's
-//                       corner, so that the window behind it can be photographed
+//   --other-window      show a window of this (another) process in the foreground
+//                       while the program runs, and tell afterwards whether it was
+//                       left enabled
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -30,8 +37,9 @@ namespace {
 
 constexpr DWORD kPollMs = 10;
 constexpr DWORD kDeadlineMs = 120000;
-constexpr DWORD kSettleMs = 500;
 constexpr int kMessageTextId = 0xFFFF;  // the static of a standard message box
+constexpr DWORD kPlaceSettleMs = 1000;
+const wchar_t kOtherWindowCaption[] = L"Telvor test: another program";
 
 std::string Escape(const std::wstring& text) {
   std::wstring escaped;
@@ -106,30 +114,42 @@ DialogContent ReadDialog(HWND dialog) {
 
 struct Watch {
   DWORD process_id = 0;
-  DWORD hold_first_box_ms = 0;
-  bool box_seen = false;
   std::set<HWND> seen;
   std::vector<HWND> pending;
   std::wstring progress_caption = L"Telvor Printer Install";
   std::wstring box_caption = L"Install";
 };
 
-// Moves a box to the screen's corner and keeps it there for a while, with
-// the progress window in front and repainted where the box covered it.
-void HoldOutOfTheWay(const Watch& watch, HWND box) {
-  RECT r = {};
-  GetWindowRect(box, &r);
-  SetWindowPos(box, nullptr, GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left),
-               GetSystemMetrics(SM_CYSCREEN) - (r.bottom - r.top), 0, 0,
-               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-  Sleep(kSettleMs);  // the move happens on the program's own thread
-  HWND progress = FindWindowW(L"#32770", watch.progress_caption.c_str());
-  if (progress != nullptr) {
-    SetForegroundWindow(progress);
-    RedrawWindow(progress, nullptr, nullptr,
-                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+std::string OwnerOf(HWND window) {
+  HWND owner = GetWindow(window, GW_OWNER);
+  if (owner == nullptr) return "none";
+  DWORD process = 0;
+  GetWindowThreadProcessId(owner, &process);
+  return Escape(WindowText(owner)) + " (process " + std::to_string(process) + ")";
+}
+
+// Where a box lies against the progress window, as the window manager keeps
+// the Z order. The box may take a moment to come to the front; the last
+// reading within a second is given.
+std::string PlaceOf(const Watch& watch, HWND box) {
+  std::string place;
+  ULONGLONG until = GetTickCount64() + kPlaceSettleMs;
+  for (;;) {
+    HWND progress = FindWindowW(L"#32770", watch.progress_caption.c_str());
+    bool above = false;
+    for (HWND below = GetWindow(box, GW_HWNDNEXT); below != nullptr;
+         below = GetWindow(below, GW_HWNDNEXT)) {
+      if (below == progress) above = true;
+    }
+    bool topmost = (GetWindowLongPtrW(box, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+    bool foreground = GetForegroundWindow() == box;
+    place = progress == nullptr ? "no progress window"
+                                : std::string(above ? "above" : "below") + " the progress window";
+    place += std::string(", topmost ") + (topmost ? "yes" : "no") + ", foreground " +
+             (foreground ? "yes" : "no");
+    if ((above && topmost && foreground) || GetTickCount64() > until) return place;
+    Sleep(kPollMs);
   }
-  Sleep(watch.hold_first_box_ms);
 }
 
 void HandleDialog(Watch& watch, HWND dialog) {
@@ -142,6 +162,7 @@ void HandleDialog(Watch& watch, HWND dialog) {
     std::snprintf(where, sizeof where, " at %ld %ld %ld %ld", r.left, r.top, r.right - r.left,
                   r.bottom - r.top);
     Report("window: " + Escape(caption) + where);
+    Report("owner: " + OwnerOf(dialog));
     watch.seen.insert(dialog);
     return;
   }
@@ -151,8 +172,7 @@ void HandleDialog(Watch& watch, HWND dialog) {
   if (caption == watch.box_caption) {
     Report("box: " + Escape(caption) + ": " + Escape(content.text) +
            (content.has_icon ? " (icon)" : ""));
-    if (!watch.box_seen && watch.hold_first_box_ms > 0) HoldOutOfTheWay(watch, dialog);
-    watch.box_seen = true;
+    Report("place: " + PlaceOf(watch, dialog));
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
   } else {
     // Setup prompts (e.g. for a missing source disk) would block the run.
@@ -229,8 +249,67 @@ struct SpoolerWatch {
 };
 
 int Usage() {
-  Report("usage: run_watched.exe [--start-spooler] [--hold-first-box MS] PROGRAM");
+  Report("usage: run_watched.exe [--start-spooler] [--other-window] PROGRAM");
   return 2;
+}
+
+// The level that the program's manifest asks for, or "none".
+std::string ManifestLevel(const wchar_t* program) {
+  HMODULE image = LoadLibraryExW(program, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (image == nullptr) return "unreadable";
+  std::string level = "none";
+  HRSRC found = FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+  if (found != nullptr) {
+    const char* text = static_cast<const char*>(LockResource(LoadResource(image, found)));
+    std::string manifest(text, SizeofResource(image, found));
+    const std::string key = "requestedExecutionLevel level=\"";
+    size_t at = manifest.find(key);
+    level = at == std::string::npos
+                ? "not asked"
+                : manifest.substr(at + key.size(),
+                                  manifest.find('"', at + key.size()) - at - key.size());
+  }
+  FreeLibrary(image);
+  return level;
+}
+
+std::string Elevation(HANDLE process) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(process, TOKEN_QUERY, &token)) {
+    return "unknown (" + std::to_string(GetLastError()) + ")";
+  }
+  TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+  DWORD size = 0;
+  bool ok = GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size) != FALSE;
+  CloseHandle(token);
+  if (!ok) return "unknown";
+  return type == TokenElevationTypeFull      ? "full"
+         : type == TokenElevationTypeLimited ? "limited"
+                                             : "default";
+}
+
+void PumpMessages() {
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+}
+
+// A plain window of this process in the foreground, as another program's
+// window would be when the installer starts.
+HWND ShowOtherWindow() {
+  WNDCLASSW window_class = {};
+  window_class.lpfnWndProc = DefWindowProcW;
+  window_class.hInstance = GetModuleHandleW(nullptr);
+  window_class.lpszClassName = L"TelvorOtherProgram";
+  RegisterClassW(&window_class);
+  HWND window = CreateWindowExW(0, window_class.lpszClassName, kOtherWindowCaption,
+                                WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 240, 120, nullptr, nullptr,
+                                window_class.hInstance, nullptr);
+  SetForegroundWindow(window);
+  PumpMessages();
+  return window;
 }
 
 }  // namespace
@@ -239,12 +318,13 @@ int wmain(int argc, wchar_t** argv) {
   _setmode(_fileno(stdout), _O_BINARY);  // LF line ends, as the POSIX side reads them
   Watch watch;
   bool start_spooler = false;
+  bool other_window = false;
   int arg = 1;
   for (; arg < argc && argv[arg][0] == L'-'; ++arg) {
     if (lstrcmpW(argv[arg], L"--start-spooler") == 0) {
       start_spooler = true;
-    } else if (lstrcmpW(argv[arg], L"--hold-first-box") == 0 && arg + 1 < argc) {
-      watch.hold_first_box_ms = static_cast<DWORD>(std::wcstoul(argv[++arg], nullptr, 10));
+    } else if (lstrcmpW(argv[arg], L"--other-window") == 0) {
+      other_window = true;
     } else {
       return Usage();
     }
@@ -261,6 +341,8 @@ int wmain(int argc, wchar_t** argv) {
     return 1;
   }
   spooler.Poll();
+  Report("manifest: " + ManifestLevel(argv[arg]));
+  HWND other = other_window ? ShowOtherWindow() : nullptr;
 
   std::wstring command_line = L"\"" + std::wstring(argv[arg]) + L"\"";
   STARTUPINFOW startup = {};
@@ -272,9 +354,14 @@ int wmain(int argc, wchar_t** argv) {
     return 1;
   }
   watch.process_id = process.dwProcessId;
+  Report("elevation: " + Elevation(process.hProcess));
 
   ULONGLONG deadline = GetTickCount64() + kDeadlineMs;
-  while (WaitForSingleObject(process.hProcess, kPollMs) == WAIT_TIMEOUT) {
+  // Our own window's messages are handled meanwhile: the program may send
+  // to it (a dialog it owns would disable it).
+  while (MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, kPollMs, QS_ALLINPUT) !=
+         WAIT_OBJECT_0) {
+    PumpMessages();
     VisitDialogs(watch);
     spooler.Poll();
     if (GetTickCount64() > deadline) {
@@ -286,6 +373,10 @@ int wmain(int argc, wchar_t** argv) {
   spooler.Poll();
   DWORD code = 0;
   GetExitCodeProcess(process.hProcess, &code);
+  PumpMessages();
+  if (other != nullptr) {
+    Report(std::string("other window: ") + (IsWindowEnabled(other) ? "enabled" : "disabled"));
+  }
   Report("exit: " + std::to_string(code));
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);

@@ -20,8 +20,9 @@
 // without "=" or with an unknown id are ignored. The form prints what it
 // answered on standard error.
 //
-// Without a prepared answer the form reads the terminal (/dev/tty); with no
-// terminal, or at end of input or Escape, it is cancelled.
+// Without a prepared answer the form asks on the terminal (/dev/tty), each
+// field a line editor; with no terminal it fails, and Escape, or the
+// terminal going away, cancels it.
 //
 // The form echoes each answer as a line "  LABEL: text" under its caption,
 // with the captions and labels below; hosts that read the echo go by them.
