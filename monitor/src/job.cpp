@@ -98,33 +98,46 @@ std::int32_t DecimalValue(const char16_t* text) {
   return static_cast<std::int32_t>(value);
 }
 
-BOOL WINAPI StartDocPort(HANDLE, LPWSTR pPrinterName, DWORD JobId, DWORD, LPBYTE) {
+namespace {
+
+bool StartFaxJob(FaxJob& job, const char16_t* printer_name, DWORD job_id) {
   Platform& platform = CurrentPlatform();
-  FaxJob& job = g_job;
   char16_t directory[kPathUnits] = {};
   std::memset(job.spool_path, 0, sizeof(job.spool_path));
-  job.job_id = JobId;
+  job.job_id = job_id;
   job.active = false;
-  if (!TempDirectory(directory)) return FALSE;
+  if (!TempDirectory(directory)) return false;
 
   platform.CreateFreshTempFile(directory, kTempPrefix, job.spool_path);
   job.spool_file = platform.OpenExclusiveFile(job.spool_path);
-  if (!platform.OpenJobPrinter(AsText(pPrinterName), &job.printer)) {
+  if (!platform.OpenJobPrinter(printer_name, &job.printer)) {
     ReportLastError(kOpenPrinterFailed);
     job.printer = nullptr;
     DiscardSpoolFile(job);
-    return FALSE;
+    return false;
   }
   if (!job.spool_file) {
     platform.CloseJobPrinter(job.printer);
     job.printer = nullptr;
     DiscardSpoolFile(job);
+    return false;
+  }
+  job.active = true;
+  return true;
+}
+
+}  // namespace
+
+BOOL WINAPI StartDocPort(HANDLE, LPWSTR pPrinterName, DWORD JobId, DWORD, LPBYTE) {
+  // While the spooler acts for the job's owner: who is asked for the number
+  // at the end and told of what fails.
+  FindCallerPerson();
+  FaxJob& job = g_job;
+  if (!StartFaxJob(job, AsText(pPrinterName), JobId)) {
+    ForgetPerson();
     return FALSE;
   }
-  // While the spooler acts for the job's owner: who will be asked for the
-  // number at the end.
-  FindJobPerson(job.printer, JobId);
-  job.active = true;
+  AddJobUser(job.printer, JobId);
   return TRUE;
 }
 

@@ -95,8 +95,7 @@ void FindCallerPerson() {
   g_person.token = CurrentPlatform().TakeCallerToken(&g_person.token_session);
 }
 
-void FindJobPerson(Handle printer, std::uint32_t job_id) {
-  FindCallerPerson();
+void AddJobUser(Handle printer, std::uint32_t job_id) {
   g_person.has_user_name =
       CurrentPlatform().JobUserName(printer, job_id, g_person.user_name, kTextUnits);
 }

@@ -35,11 +35,11 @@ struct PromptTarget {
 
 PromptTarget ChoosePromptTarget(const PersonFacts& facts);
 
-// The person of the job just started (its owner's token, taken while the
-// spooler acts for them, and the user the job names), or, outside a job,
-// the user the spooler acts for. Replaces the person found before.
-void FindJobPerson(Handle printer, std::uint32_t job_id);
+// The user the spooler acts for (a job's owner at its start), replacing
+// the person found before; then, once the job has started, the user the
+// job names.
 void FindCallerPerson();
+void AddJobUser(Handle printer, std::uint32_t job_id);
 void ForgetPerson();
 // The state at load, the token left as it is (the tests' fresh start).
 void ResetPerson();

@@ -55,6 +55,19 @@ TEST_F(ServiceTest, TheJobOwnersTokenTakesThePromptToTheirSession) {
   EXPECT_EQ(platform.tokens_released, (std::vector<Handle>{Token(), Token()}));
 }
 
+TEST_F(ServiceTest, AJobThatCannotStartIsReportedToItsOwner) {
+  platform.caller_token = Token();
+  platform.caller_token_session = 3;
+  platform.open_printer_fails = true;
+  const HANDLE port = OpenOrFail();
+  EXPECT_FALSE(Start(port));
+  ASSERT_EQ(platform.session_messages.size(), 1u);
+  EXPECT_EQ(platform.session_messages[0].session, 3u);
+  EXPECT_EQ(platform.session_messages[0].text, u"OpenPrinter error 1801\n");
+  EXPECT_EQ(platform.tokens_released, (std::vector<Handle>{Token(), Token()}));
+  Close(port);
+}
+
 TEST_F(ServiceTest, WithoutAUsableTokenTheJobsUserIsLookedFor) {
   // A token from the network (session 0) shows nothing.
   platform.caller_token = Token();
