@@ -4,6 +4,7 @@
 #include <initializer_list>
 #include <limits>
 
+#include "person.h"
 #include "platform.h"
 #include "port_lifetime.h"
 #include "report.h"
@@ -97,30 +98,46 @@ std::int32_t DecimalValue(const char16_t* text) {
   return static_cast<std::int32_t>(value);
 }
 
-BOOL WINAPI StartDocPort(HANDLE, LPWSTR pPrinterName, DWORD JobId, DWORD, LPBYTE) {
+namespace {
+
+bool StartFaxJob(FaxJob& job, const char16_t* printer_name, DWORD job_id) {
   Platform& platform = CurrentPlatform();
-  FaxJob& job = g_job;
   char16_t directory[kPathUnits] = {};
   std::memset(job.spool_path, 0, sizeof(job.spool_path));
-  job.job_id = JobId;
+  job.job_id = job_id;
   job.active = false;
-  if (!TempDirectory(directory)) return FALSE;
+  if (!TempDirectory(directory)) return false;
 
   platform.CreateFreshTempFile(directory, kTempPrefix, job.spool_path);
   job.spool_file = platform.OpenExclusiveFile(job.spool_path);
-  if (!platform.OpenJobPrinter(AsText(pPrinterName), &job.printer)) {
+  if (!platform.OpenJobPrinter(printer_name, &job.printer)) {
     ReportLastError(kOpenPrinterFailed);
     job.printer = nullptr;
     DiscardSpoolFile(job);
-    return FALSE;
+    return false;
   }
   if (!job.spool_file) {
     platform.CloseJobPrinter(job.printer);
     job.printer = nullptr;
     DiscardSpoolFile(job);
-    return FALSE;
+    return false;
   }
   job.active = true;
+  return true;
+}
+
+}  // namespace
+
+BOOL WINAPI StartDocPort(HANDLE, LPWSTR pPrinterName, DWORD JobId, DWORD, LPBYTE) {
+  // While the spooler acts for the job's owner: who is asked for the number
+  // at the end and told of what fails.
+  FindCallerPerson();
+  FaxJob& job = g_job;
+  if (!StartFaxJob(job, AsText(pPrinterName), JobId)) {
+    ForgetPerson();
+    return FALSE;
+  }
+  AddJobUser(job.printer, JobId);
   return TRUE;
 }
 
@@ -150,6 +167,8 @@ BOOL WINAPI EndDocPort(HANDLE) {
     return FALSE;
   }
   job.active = false;
+  // The person is asked and told only within this job.
+  const ForgetPersonOnExit forget_person;
   // sendfax opens the spool file by its name.
   platform.CutFileHere(job.spool_file);
   platform.CloseFile(job.spool_file);
@@ -164,7 +183,7 @@ BOOL WINAPI EndDocPort(HANDLE) {
 
   FaxNumberFields fields{};
   std::memcpy(fields.attempts, g_settings.wide.attempts, sizeof(fields.attempts));
-  switch (platform.AskFaxNumber(fields)) {
+  switch (AskPersonFaxNumber(fields)) {
     case DialogResult::kOk:
       break;
     case DialogResult::kCancel:

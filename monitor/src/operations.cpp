@@ -3,6 +3,7 @@
 #include <new>
 
 #include "job.h"
+#include "person.h"
 #include "platform.h"
 #include "port_lifetime.h"
 #include "ports.h"
@@ -51,6 +52,7 @@ void ResetMonitorState() {
   ResetSettings();
   ResetPortLifetime();
   ResetJob();
+  ResetPerson();
 }
 
 }  // namespace quor

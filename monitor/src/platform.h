@@ -32,6 +32,12 @@ struct FaxNumberFields {
 
 enum class DialogResult { kOk, kCancel, kFailed };
 
+// The two dialogs, as the prompt program is asked for one.
+enum class DialogKind : std::uint32_t { kSetup = 1, kFaxNumber = 2 };
+
+// No session: the session functions' answer when there is none.
+inline constexpr std::uint32_t kNoSession = 0xFFFFFFFF;
+
 // Message boxes either have no owner or the top-level window at the top of
 // the Z order.
 enum class Owner { kNone, kTopWindow };
@@ -92,6 +98,37 @@ class Platform {
   virtual bool OpenJobPrinter(const char16_t* printer_name, Handle* printer) = 0;
   virtual bool MarkJobSent(Handle printer, std::uint32_t job_id) = 0;
   virtual bool CloseJobPrinter(Handle printer) = 0;
+
+  // Where the person who printed is. A service's windows are on a desktop
+  // nobody sees: OnVisibleDesktop tells whether this process's are seen.
+  virtual bool OnVisibleDesktop() = 0;
+  // The user the thread acts for (the spooler impersonates a job's owner),
+  // as a primary token for starting a program, with its session; null when
+  // the thread acts for no one.
+  virtual Handle TakeCallerToken(std::uint32_t* session) = 0;
+  virtual void ReleaseToken(Handle token) = 0;
+  // The user name the spooler recorded for the job; false when unknown.
+  virtual bool JobUserName(Handle printer, std::uint32_t job_id, char16_t* name,
+                           std::size_t capacity) = 0;
+  // The session where `user` is logged on, or kNoSession.
+  virtual std::uint32_t UserSession(const char16_t* user) = 0;
+  // The session attached to the physical console, or kNoSession.
+  virtual std::uint32_t ConsoleSession() = 0;
+
+  // Starts the prompt program on the interactive desktop of `session` (as
+  // `token`'s user when given), hands it `request` and collects its answer
+  // into `answer` (capacity `*size`, set to the bytes read). False, with the
+  // last error set, when it could not be started or gave no answer within
+  // `seconds` (it is then ended).
+  virtual bool RunPrompt(Handle token, std::uint32_t session, const void* request,
+                         std::size_t request_size, void* answer, std::size_t* size,
+                         std::uint32_t seconds) = 0;
+  // A message box with an OK button in another session; gives up waiting
+  // for it after `seconds`.
+  virtual void SendSessionMessage(std::uint32_t session, const char16_t* text,
+                                  const char16_t* caption, std::uint32_t seconds) = 0;
+  // An entry in the system's log, for whoever looks later.
+  virtual void LogEvent(const char16_t* text) = 0;
 
   // UTF-16 to the ANSI code page, with the terminator, into `capacity` bytes.
   // Fails (last error set) rather than cut the text.

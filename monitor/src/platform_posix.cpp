@@ -229,6 +229,29 @@ class PosixPlatform final : public Platform {
     return close_printer(printer) != FALSE;
   }
 
+  // The host runs the job in the terminal of the person who printed: the
+  // forms and messages are shown there, and there is no other session to
+  // reach nor a system log of the monitor's own.
+  bool OnVisibleDesktop() override { return true; }
+  Handle TakeCallerToken(std::uint32_t* session) override {
+    *session = kNoSession;
+    return nullptr;
+  }
+  void ReleaseToken(Handle) override {}
+  bool JobUserName(Handle, std::uint32_t, char16_t*, std::size_t) override { return false; }
+  std::uint32_t UserSession(const char16_t*) override { return kNoSession; }
+  std::uint32_t ConsoleSession() override { return kNoSession; }
+  bool RunPrompt(Handle, std::uint32_t, const void*, std::size_t, void*, std::size_t*,
+                 std::uint32_t) override {
+    SetLastError(win_error::kNotSupported);
+    return false;
+  }
+  void SendSessionMessage(std::uint32_t, const char16_t* text, const char16_t* caption,
+                          std::uint32_t) override {
+    ShowMessage(text, caption, Owner::kNone);
+  }
+  void LogEvent(const char16_t*) override {}
+
   // The ANSI code page here is UTF-8.
   bool ToAnsi(const char16_t* text, char* out, std::size_t capacity) override {
     const std::string narrow = telvor::ToUtf8(text);

@@ -1,11 +1,21 @@
-// The monitor's platform layer on Windows: kernel, user-interface and
-// spooler calls, each a call and a conversion.
-#include <cstdint>
-#include <initializer_list>
-
-#include "platform.h"
+// The monitor's platform layer on Windows: kernel, user-interface,
+// spooler, session and event-log calls, each a call and a conversion.
 #include "quor/spooler.h"
-#include "resource.h"
+// After the spooler's records, which choose the layout of <windows.h>.
+// clang-format off
+#include <userenv.h>
+#include <wtsapi32.h>
+// clang-format on
+
+#include <algorithm>
+#include <cstdint>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "dialogs_windows.h"
+#include "events.h"
+#include "platform.h"
 #include "telvor_common/names.h"
 #include "text_cast.h"
 
@@ -13,106 +23,149 @@ namespace quor {
 
 namespace {
 
-// The library's own module, kept by its load notification: the dialog
-// templates are there.
+// The dialog templates are in the library's own module, and the prompt
+// program beside it.
 HMODULE g_library_module = nullptr;
-
-constexpr wchar_t kSetupTemplate[] = L"" QUOR_SETUP_DIALOG;
-constexpr wchar_t kFaxNumberTemplate[] = L"" QUOR_FAX_NUMBER_DIALOG;
+// The interactive desktop of a session, where the prompt program shows.
+constexpr wchar_t kInteractiveDesktop[] = L"winsta0\\default";
+constexpr DWORD kMillisecondsPerSecond = 1000;
 
 // The temporary-name call's number that asks for a fresh name.
 constexpr UINT kFreshNumber = 0;
 static_assert(kPathUnits >= MAX_PATH, "the temporary-name call fills MAX_PATH units");
 
-// Reads at most `capacity` - 1 characters; an empty or unreadable control
-// leaves the field empty.
-template <std::size_t N>
-void ReadControl(HWND dialog, int id, char16_t (&field)[N], std::size_t capacity = N) {
-  const int units = static_cast<int>(capacity < N ? capacity : N);
-  if (GetDlgItemTextW(dialog, id, AsWide(field), units) == 0) field[0] = 0;
+// While it lives, the thread acts as the process itself (the spooler's own
+// account), whose rights start a program as another user and reach other
+// sessions; then it acts again for whom it acted before.
+class ActingAsSelf {
+ public:
+  ActingAsSelf() {
+    if (OpenThreadToken(GetCurrentThread(), TOKEN_IMPERSONATE, TRUE, &token_)) {
+      RevertToSelf();
+    } else {
+      token_ = nullptr;
+    }
+  }
+  ActingAsSelf(const ActingAsSelf&) = delete;
+  ActingAsSelf& operator=(const ActingAsSelf&) = delete;
+  ~ActingAsSelf() {
+    if (!token_) return;
+    SetThreadToken(nullptr, token_);
+    CloseHandle(token_);
+  }
+
+ private:
+  HANDLE token_ = nullptr;
+};
+
+std::wstring PromptProgramPath() {
+  wchar_t path[MAX_PATH] = {};
+  const DWORD length = GetModuleFileNameW(g_library_module, path, MAX_PATH);
+  std::wstring directory(path, length);
+  directory.resize(directory.rfind(L'\\') + 1);
+  return directory + AsWide(telvor::kPromptProgramFile);
 }
 
-void LimitControl(HWND dialog, int id, std::size_t limit) {
-  SendDlgItemMessageW(dialog, id, EM_LIMITTEXT, static_cast<WPARAM>(limit), 0);
+// Both ends of a pipe, closed with it.
+struct Pipe {
+  HANDLE read = nullptr;
+  HANDLE write = nullptr;
+  Pipe() = default;
+  Pipe(const Pipe&) = delete;
+  Pipe& operator=(const Pipe&) = delete;
+  ~Pipe() {
+    Close(read);
+    Close(write);
+  }
+  static void Close(HANDLE& handle) {
+    if (handle) CloseHandle(handle);
+    handle = nullptr;
+  }
+  // `child_end` is the one the prompt program inherits.
+  bool Create(HANDLE Pipe::*child_end) {
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    if (!CreatePipe(&read, &write, &inheritable, 0)) return false;
+    HANDLE own_end = child_end == &Pipe::read ? write : read;
+    return SetHandleInformation(own_end, HANDLE_FLAG_INHERIT, 0) != FALSE;
+  }
+};
+
+// Starts the prompt program as `user` on the session's interactive desktop,
+// inheriting only the two pipe ends; false with the last error set.
+bool StartPrompt(HANDLE user, HANDLE input, HANDLE output, PROCESS_INFORMATION* process) {
+  HANDLE inherited[] = {input, output};
+  SIZE_T list_size = 0;
+  InitializeProcThreadAttributeList(nullptr, 1, 0, &list_size);
+  std::vector<unsigned char> list_memory(list_size);
+  auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(list_memory.data());
+  if (!InitializeProcThreadAttributeList(list, 1, 0, &list_size)) return false;
+  const bool listed = UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+                                                inherited, sizeof(inherited), nullptr, nullptr);
+  STARTUPINFOEXW startup{};
+  startup.StartupInfo.cb = sizeof(startup);
+  startup.StartupInfo.lpDesktop = const_cast<LPWSTR>(kInteractiveDesktop);
+  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+  startup.StartupInfo.hStdInput = input;
+  startup.StartupInfo.hStdOutput = output;
+  startup.lpAttributeList = list;
+  // The user's own environment; the spooler's when it cannot be made.
+  void* environment = nullptr;
+  if (!CreateEnvironmentBlock(&environment, user, FALSE)) environment = nullptr;
+  const std::wstring program = PromptProgramPath();
+  std::wstring command = L"\"" + program + L"\" " + kPromptSwitch;
+  const BOOL started =
+      listed && CreateProcessAsUserW(user, program.c_str(), &command[0], nullptr, nullptr, TRUE,
+                                     CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT,
+                                     environment, nullptr, &startup.StartupInfo, process);
+  const DWORD error = GetLastError();
+  if (environment) DestroyEnvironmentBlock(environment);
+  DeleteProcThreadAttributeList(list);
+  SetLastError(error);
+  return started != FALSE;
 }
 
-template <typename Fields>
-Fields* DialogFields(HWND dialog) {
-  return reinterpret_cast<Fields*>(GetWindowLongPtrW(dialog, GWLP_USERDATA));
-}
-
-// The dialog's fields record arrives as the initialisation parameter.
-template <typename Fields>
-Fields* KeepFields(HWND dialog, LPARAM lParam) {
-  SetWindowLongPtrW(dialog, GWLP_USERDATA, lParam);
-  return reinterpret_cast<Fields*>(lParam);
-}
-
-DialogResult RunDialog(const wchar_t* name, HWND owner, DLGPROC procedure, void* fields) {
-  const INT_PTR result =
-      DialogBoxParamW(g_library_module, name, owner, procedure, reinterpret_cast<LPARAM>(fields));
-  if (result == IDOK) return DialogResult::kOk;
-  if (result == IDCANCEL) return DialogResult::kCancel;
-  return DialogResult::kFailed;
+// Hands the request to the prompt program and waits for its answer; false
+// with the last error set.
+bool AskPrompt(HANDLE user, const void* request, std::size_t request_size, void* answer,
+               std::size_t* size, DWORD milliseconds) {
+  Pipe to_prompt;
+  Pipe from_prompt;
+  if (!to_prompt.Create(&Pipe::read) || !from_prompt.Create(&Pipe::write)) return false;
+  PROCESS_INFORMATION process{};
+  if (!StartPrompt(user, to_prompt.read, from_prompt.write, &process)) return false;
+  CloseHandle(process.hThread);
+  // Only the prompt program holds these ends now: the answer's end of file
+  // comes when it ends.
+  Pipe::Close(to_prompt.read);
+  Pipe::Close(from_prompt.write);
+  DWORD written = 0;
+  // The request is smaller than the pipe's buffer: this write does not wait.
+  WriteFile(to_prompt.write, request, static_cast<DWORD>(request_size), &written, nullptr);
+  Pipe::Close(to_prompt.write);
+  const DWORD waited = WaitForSingleObject(process.hProcess, milliseconds);
+  if (waited != WAIT_OBJECT_0) {
+    // Nobody answered in time (or the wait failed): the prompt goes.
+    TerminateProcess(process.hProcess, WAIT_TIMEOUT);
+    CloseHandle(process.hProcess);
+    SetLastError(WAIT_TIMEOUT);
+    return false;
+  }
+  CloseHandle(process.hProcess);
+  // The answer is smaller than the pipe's buffer: it is all there.
+  auto* bytes = static_cast<unsigned char*>(answer);
+  std::size_t total = 0;
+  DWORD count = 0;
+  while (total < *size &&
+         ReadFile(from_prompt.read, bytes + total, static_cast<DWORD>(*size - total), &count,
+                  nullptr) &&
+         count > 0) {
+    total += count;
+  }
+  *size = total;
+  return true;
 }
 
 }  // namespace
-
-INT_PTR CALLBACK SetupDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_INITDIALOG) {
-    const SetupFields* fields = KeepFields<SetupFields>(dialog, lParam);
-    SetDlgItemTextW(dialog, QUOR_ID_DEFAULT_ATTEMPTS, AsWide(fields->attempts));
-    LimitControl(dialog, QUOR_ID_DEFAULT_ATTEMPTS, kAttemptsLimit);
-    for (int id : {QUOR_ID_SERVER_IP, QUOR_ID_USER, QUOR_ID_PASSWORD, QUOR_ID_MAIL}) {
-      LimitControl(dialog, id, kTextLimit);
-    }
-    return FALSE;  // the dialog manager does not place the focus
-  }
-  if (message != WM_COMMAND) return FALSE;
-  if (LOWORD(wParam) == IDOK) {
-    SetupFields* fields = DialogFields<SetupFields>(dialog);
-    ReadControl(dialog, QUOR_ID_SERVER_IP, fields->server_ip);
-    ReadControl(dialog, QUOR_ID_USER, fields->user);
-    ReadControl(dialog, QUOR_ID_PASSWORD, fields->password);
-    ReadControl(dialog, QUOR_ID_MAIL, fields->mail);
-    ReadControl(dialog, QUOR_ID_DEFAULT_ATTEMPTS, fields->attempts);
-    EndDialog(dialog, static_cast<INT_PTR>(wParam));
-    return TRUE;
-  }
-  if (LOWORD(wParam) == IDCANCEL) {
-    EndDialog(dialog, static_cast<INT_PTR>(wParam));
-    return TRUE;
-  }
-  return FALSE;
-}
-
-INT_PTR CALLBACK FaxNumberDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_INITDIALOG) {
-    const FaxNumberFields* fields = KeepFields<FaxNumberFields>(dialog, lParam);
-    SetDlgItemTextW(dialog, QUOR_ID_ATTEMPTS, AsWide(fields->attempts));
-    LimitControl(dialog, QUOR_ID_ATTEMPTS, kAttemptsLimit);
-    // A longer number is refused as it is typed, not cut afterwards.
-    LimitControl(dialog, QUOR_ID_FAX_NUMBER, kFaxNumberLimit);
-    LimitControl(dialog, QUOR_ID_INFO, kTextLimit);
-    return TRUE;
-  }
-  if (message != WM_COMMAND) return FALSE;
-  if (LOWORD(wParam) == IDOK) {
-    FaxNumberFields* fields = DialogFields<FaxNumberFields>(dialog);
-    // The field has a unit to spare: a number is 14 digits at most, even one
-    // set into the control without its typing limit.
-    ReadControl(dialog, QUOR_ID_FAX_NUMBER, fields->fax_number, kFaxNumberLimit + 1);
-    ReadControl(dialog, QUOR_ID_ATTEMPTS, fields->attempts);
-    ReadControl(dialog, QUOR_ID_INFO, fields->info);
-    EndDialog(dialog, static_cast<INT_PTR>(wParam));
-    return TRUE;
-  }
-  if (LOWORD(wParam) == IDCANCEL) {
-    EndDialog(dialog, static_cast<INT_PTR>(wParam));
-    return TRUE;
-  }
-  return FALSE;
-}
 
 namespace {
 
@@ -170,11 +223,11 @@ class WindowsPlatform final : public Platform {
   }
 
   DialogResult AskSettings(SetupFields& fields) override {
-    return RunDialog(kSetupTemplate, GetTopWindow(nullptr), SetupDialogProc, &fields);
+    return ShowSetupDialog(g_library_module, GetTopWindow(nullptr), fields);
   }
 
   DialogResult AskFaxNumber(FaxNumberFields& fields) override {
-    return RunDialog(kFaxNumberTemplate, nullptr, FaxNumberDialogProc, &fields);
+    return ShowFaxNumberDialog(g_library_module, nullptr, fields);
   }
 
   void ShowMessage(const char16_t* text, const char16_t* caption, Owner owner) override {
@@ -194,6 +247,114 @@ class WindowsPlatform final : public Platform {
   }
 
   bool CloseJobPrinter(Handle printer) override { return ClosePrinter(printer) != FALSE; }
+
+  bool OnVisibleDesktop() override {
+    USEROBJECTFLAGS flags{};
+    // Unknown counts as seen: the dialogs then show in-process, as always.
+    if (!GetUserObjectInformationW(GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof(flags),
+                                   nullptr)) {
+      return true;
+    }
+    return (flags.dwFlags & WSF_VISIBLE) != 0;
+  }
+
+  Handle TakeCallerToken(std::uint32_t* session) override {
+    *session = kNoSession;
+    HANDLE thread_token = nullptr;
+    if (!OpenThreadToken(GetCurrentThread(), TOKEN_DUPLICATE | TOKEN_QUERY, TRUE, &thread_token)) {
+      return nullptr;
+    }
+    HANDLE primary = nullptr;
+    const BOOL duplicated = DuplicateTokenEx(thread_token, MAXIMUM_ALLOWED, nullptr,
+                                             SecurityImpersonation, TokenPrimary, &primary);
+    CloseHandle(thread_token);
+    if (!duplicated) return nullptr;
+    DWORD id = 0;
+    DWORD size = 0;
+    if (GetTokenInformation(primary, TokenSessionId, &id, sizeof(id), &size)) *session = id;
+    return primary;
+  }
+
+  void ReleaseToken(Handle token) override { CloseHandle(token); }
+
+  bool JobUserName(Handle printer, std::uint32_t job_id, char16_t* name,
+                   std::size_t capacity) override {
+    DWORD needed = 0;
+    GetJobW(printer, job_id, 1, nullptr, 0, &needed);
+    if (needed == 0) return false;
+    std::vector<BYTE> buffer(needed);
+    if (!GetJobW(printer, job_id, 1, buffer.data(), needed, &needed)) return false;
+    const auto* info = reinterpret_cast<const JOB_INFO_1W*>(buffer.data());
+    if (!info->pUserName || info->pUserName[0] == 0) return false;
+    const std::size_t length = std::wcslen(info->pUserName);
+    if (length >= capacity) return false;
+    std::copy(info->pUserName, info->pUserName + length + 1, AsWide(name));
+    return true;
+  }
+
+  std::uint32_t UserSession(const char16_t* user) override {
+    WTS_SESSION_INFOW* sessions = nullptr;
+    DWORD count = 0;
+    if (!WTSEnumerateSessionsW(WTS_CURRENT_SERVER_HANDLE, 0, 1, &sessions, &count)) {
+      return kNoSession;
+    }
+    std::uint32_t found = kNoSession;
+    for (DWORD i = 0; i < count && found == kNoSession; ++i) {
+      // Only a session someone is at can answer.
+      if (sessions[i].State != WTSActive) continue;
+      LPWSTR name = nullptr;
+      DWORD bytes = 0;
+      if (!WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, sessions[i].SessionId,
+                                       WTSUserName, &name, &bytes)) {
+        continue;
+      }
+      if (lstrcmpiW(name, AsWide(user)) == 0) found = sessions[i].SessionId;
+      WTSFreeMemory(name);
+    }
+    WTSFreeMemory(sessions);
+    return found;
+  }
+
+  std::uint32_t ConsoleSession() override { return WTSGetActiveConsoleSessionId(); }
+
+  bool RunPrompt(Handle token, std::uint32_t session, const void* request, std::size_t request_size,
+                 void* answer, std::size_t* size, std::uint32_t seconds) override {
+    bool ok = false;
+    DWORD error = 0;
+    {
+      const ActingAsSelf as_self;
+      HANDLE user = token;
+      HANDLE session_user = nullptr;
+      if (!user && WTSQueryUserToken(session, &session_user)) user = session_user;
+      ok = user &&
+           AskPrompt(user, request, request_size, answer, size, seconds * kMillisecondsPerSecond);
+      error = GetLastError();
+      if (session_user) CloseHandle(session_user);
+    }
+    ::SetLastError(error);
+    return ok;
+  }
+
+  void SendSessionMessage(std::uint32_t session, const char16_t* text, const char16_t* caption,
+                          std::uint32_t seconds) override {
+    const ActingAsSelf as_self;
+    DWORD response = 0;
+    const auto bytes = [](const char16_t* s) {
+      return static_cast<DWORD>(std::char_traits<char16_t>::length(s) * sizeof(char16_t));
+    };
+    WTSSendMessageW(WTS_CURRENT_SERVER_HANDLE, session, const_cast<LPWSTR>(AsWide(caption)),
+                    bytes(caption), const_cast<LPWSTR>(AsWide(text)), bytes(text), MB_OK, seconds,
+                    &response, TRUE);
+  }
+
+  void LogEvent(const char16_t* text) override {
+    const HANDLE source = RegisterEventSourceW(nullptr, AsWide(telvor::kEventSourceName));
+    if (!source) return;
+    LPCWSTR strings[] = {AsWide(text)};
+    ReportEventW(source, EVENTLOG_ERROR_TYPE, 0, QUOR_EVENT_MESSAGE, nullptr, 1, 0, strings,
+                 nullptr);
+    DeregisterEventSource(source);
+  }
 
   bool ToAnsi(const char16_t* text, char* out, std::size_t capacity) override {
     return WideCharToMultiByte(CP_ACP, 0, AsWide(text), -1, out, static_cast<int>(capacity),

@@ -1,5 +1,6 @@
 #include "port_lifetime.h"
 
+#include "person.h"
 #include "report.h"
 #include "settings.h"
 #include "temp_name.h"
@@ -27,6 +28,10 @@ FaxLibrary g_fax_library;
 }  // namespace
 
 BOOL WINAPI OpenPort(HANDLE hMonitor, LPWSTR, PHANDLE pHandle) {
+  // The setup and this opening's messages go to the user the spooler acts
+  // for, if any.
+  FindCallerPerson();
+  const ForgetPersonOnExit forget_person;
   LoadSettings(*static_cast<const MONITORINIT*>(hMonitor));
 
   // The library is kept only by a port that opens: the spooler never closes

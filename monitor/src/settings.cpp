@@ -3,6 +3,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "person.h"
 #include "report.h"
 #include "telvor_common/text.h"
 #include "telvor_common/win_errors.h"
@@ -14,18 +15,8 @@ namespace {
 
 namespace win_error = telvor::win_error;
 
-constexpr char16_t kServerIpValue[] = u"HylaFAXServerIp";
-constexpr char16_t kUserValue[] = u"User";
-constexpr char16_t kPasswordValue[] = u"Password";
-constexpr char16_t kMailValue[] = u"MailAddress";
-constexpr char16_t kAttemptsValue[] = u"Attempts";
-
-constexpr char16_t kReadFailed[] = u"Error read registry";
-constexpr char16_t kWriteFailed[] = u"Error write registry";
 constexpr char16_t kNoMoreItems[] = u"ERROR_NO_MORE_ITEMS";
 constexpr char16_t kEnumerationCaption[] = u"TelvMon2";
-
-constexpr char16_t kInitialAttempts[] = u"1";
 
 // The only key with one value is a key that the spooler wrote at
 // registration (the monitor's library name) and that was never set up.
@@ -34,9 +25,7 @@ constexpr DWORD kFreshKeyValues = 1;
 // The registry functions answer with a Windows error code.
 std::uint32_t Code(LONG result) { return static_cast<std::uint32_t>(result); }
 
-void ShowRegistryMessage(const char16_t* text) {
-  CurrentPlatform().ShowMessage(text, kCaption, Owner::kTopWindow);
-}
+void ShowRegistryMessage(const char16_t* text) { TellPerson(text, kCaption, Owner::kTopWindow); }
 
 // The number of values in the key; 0 (after a message) when the query fails.
 DWORD QueryValueCount(const MONITORINIT& init) {
@@ -98,7 +87,7 @@ void ReadValue(const MONITORINIT& init, DWORD index) {
       init.hckRegistryRoot, index, AsWide(name), &name_capacity, nullptr,
       reinterpret_cast<BYTE*>(data), &data_capacity, init.hSpooler));
   if (result == win_error::kNoMoreItems) {
-    CurrentPlatform().ShowMessage(kNoMoreItems, kEnumerationCaption, Owner::kNone);
+    TellPerson(kNoMoreItems, kEnumerationCaption, Owner::kNone);
     return;
   }
   if (result == win_error::kMoreData) {
@@ -144,8 +133,11 @@ void LoadSettings(const MONITORINIT& init) {
     // Cancelled, or confirmed without a server (Enter in a form that was
     // never filled in): nothing is stored, so the setup comes again next
     // time; this job goes on with the settings in memory.
-    SetupFields fields = g_settings.wide;
-    if (CurrentPlatform().AskSettings(fields) == DialogResult::kOk && fields.server_ip[0] != 0) {
+    // The dialog starts with the attempts alone (it shows every field it is
+    // given: the administrator's change of the stored settings fills all).
+    SetupFields fields{};
+    std::memcpy(fields.attempts, g_settings.wide.attempts, sizeof(fields.attempts));
+    if (AskPersonSettings(fields) == DialogResult::kOk && fields.server_ip[0] != 0) {
       g_settings.wide = fields;
       WriteSettings(init);
       count = QueryValueCount(init);

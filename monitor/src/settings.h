@@ -10,6 +10,18 @@
 
 namespace quor {
 
+// The values of the monitor's key.
+inline constexpr char16_t kServerIpValue[] = u"HylaFAXServerIp";
+inline constexpr char16_t kUserValue[] = u"User";
+inline constexpr char16_t kPasswordValue[] = u"Password";
+inline constexpr char16_t kMailValue[] = u"MailAddress";
+inline constexpr char16_t kAttemptsValue[] = u"Attempts";
+// Attempts until the setup has stored one.
+inline constexpr char16_t kInitialAttempts[] = u"1";
+
+inline constexpr char16_t kReadFailed[] = u"Error read registry";
+inline constexpr char16_t kWriteFailed[] = u"Error write registry";
+
 // A setting in the ANSI code page, as sendfax receives it.
 struct NarrowSetting {
   char text[NarrowBytes(kTextUnits)];

@@ -1,9 +1,11 @@
 #include "fakes.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
 #include "operations.h"
+#include "prompt_channel.h"
 #include "telvor_common/text.h"
 #include "temp_name.h"
 
@@ -174,13 +176,18 @@ bool FakePlatform::CloseFile(Handle file) {
 
 std::uint32_t FakePlatform::ReadEnvironment(const char16_t* name, char16_t* buffer,
                                             std::uint32_t capacity) {
-  if (std::u16string(name) != u"TEMP" || !temp) {
+  const auto other = environment.find(name);
+  const std::optional<std::u16string> value = std::u16string(name) == u"TEMP" ? temp
+                                              : other != environment.end()
+                                                  ? std::optional<std::u16string>(other->second)
+                                                  : std::nullopt;
+  if (!value) {
     last_error = 203;
     return 0;
   }
-  if (temp->size() + 1 > capacity) return static_cast<std::uint32_t>(temp->size() + 1);
-  telvor::CopyText(buffer, capacity, *temp);
-  return static_cast<std::uint32_t>(temp->size());
+  if (value->size() + 1 > capacity) return static_cast<std::uint32_t>(value->size() + 1);
+  telvor::CopyText(buffer, capacity, *value);
+  return static_cast<std::uint32_t>(value->size());
 }
 
 std::uint32_t FakePlatform::FormTempName(const char16_t* directory, const char16_t* prefix,
@@ -226,6 +233,7 @@ bool FakePlatform::FreeFaxLibrary(Handle library) {
 DialogResult FakePlatform::AskSettings(SetupFields& fields) {
   ++setups_shown;
   setup_initial_attempts = fields.attempts;
+  setup_initial_server = fields.server_ip;
   if (setup_result == DialogResult::kOk) fields = setup_answer;
   if (setup_result == DialogResult::kFailed) last_error = 1813;
   return setup_result;
@@ -243,6 +251,56 @@ DialogResult FakePlatform::AskFaxNumber(FaxNumberFields& fields) {
 
 void FakePlatform::ShowMessage(const char16_t* text, const char16_t* caption, Owner owner) {
   messages.push_back(Message{text, caption, owner, open_printers});
+}
+
+Handle FakePlatform::TakeCallerToken(std::uint32_t* session) {
+  *session = caller_token ? caller_token_session : kNoSession;
+  return caller_token;
+}
+
+bool FakePlatform::JobUserName(Handle printer, std::uint32_t, char16_t* name,
+                               std::size_t capacity) {
+  if (!job_user || printer != &g_printer_marker || job_user->size() >= capacity) return false;
+  std::copy(job_user->begin(), job_user->end(), name);
+  name[job_user->size()] = 0;
+  return true;
+}
+
+std::uint32_t FakePlatform::UserSession(const char16_t* user) {
+  const auto found = user_sessions.find(user);
+  return found == user_sessions.end() ? kNoSession : found->second;
+}
+
+// Plays the prompt program: reads the request, shows the dialog (the fake's
+// own) and answers.
+bool FakePlatform::RunPrompt(Handle token, std::uint32_t session, const void* request,
+                             std::size_t request_size, void* answer, std::size_t* size,
+                             std::uint32_t seconds) {
+  prompts.push_back(PromptRun{token, session, seconds});
+  if (prompt_fails) {
+    last_error = *prompt_fails;
+    return false;
+  }
+  DialogResult unused = DialogResult::kOk;
+  std::uint32_t error = 0;
+  SetupFields setup{};
+  FaxNumberFields number{};
+  const auto kind = request_size == sizeof(PromptHeader) + sizeof(SetupFields)
+                        ? DialogKind::kSetup
+                        : DialogKind::kFaxNumber;
+  void* fields = kind == DialogKind::kSetup ? static_cast<void*>(&setup) : &number;
+  EXPECT_TRUE(DecodePrompt(request, request_size, kind, &unused, &error, fields));
+  const DialogResult result =
+      kind == DialogKind::kSetup ? AskSettings(setup) : AskFaxNumber(number);
+  EXPECT_GE(*size, kPromptMessageBytes);
+  *size = EncodePrompt(kind, result, last_error, fields, answer);
+  if (prompt_answer_garbled) *size -= 1;
+  return true;
+}
+
+void FakePlatform::SendSessionMessage(std::uint32_t session, const char16_t* text,
+                                      const char16_t* caption, std::uint32_t) {
+  session_messages.push_back(SessionMessage{session, text, caption});
 }
 
 bool FakePlatform::OpenJobPrinter(const char16_t* printer_name, Handle* printer) {

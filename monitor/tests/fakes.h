@@ -23,6 +23,18 @@ struct Message {
   int printers_open;  // job printers still open when it was shown
 };
 
+// A prompt program started in another session, or a message sent there.
+struct PromptRun {
+  Handle token;
+  std::uint32_t session;
+  std::uint32_t seconds;
+};
+struct SessionMessage {
+  std::uint32_t session;
+  std::u16string text;
+  std::u16string caption;
+};
+
 struct FakeFile {
   std::string content;
   bool open = false;
@@ -42,6 +54,7 @@ class FakePlatform : public Platform {
   std::uint32_t next_fresh_number = 0x1A2B;
 
   std::optional<std::u16string> temp = u"/tmp/spool";
+  std::map<std::u16string, std::u16string> environment;  // besides TEMP
 
   bool load_fails = false;
   bool resolve_fails = false;
@@ -51,6 +64,7 @@ class FakePlatform : public Platform {
   SetupFields setup_answer{};
   int setups_shown = 0;
   std::u16string setup_initial_attempts;
+  std::u16string setup_initial_server;
   DialogResult fax_number_result = DialogResult::kOk;
   FaxNumberFields fax_number_answer{};
   int fax_numbers_shown = 0;
@@ -64,6 +78,21 @@ class FakePlatform : public Platform {
 
   std::optional<std::u16string> conversion_fails_for;
   std::vector<Message> messages;
+
+  // Where the person is. The fake's prompt program answers with the
+  // dialogs' results above.
+  bool on_visible_desktop = true;
+  Handle caller_token = nullptr;
+  std::uint32_t caller_token_session = kNoSession;
+  std::vector<Handle> tokens_released;
+  std::optional<std::u16string> job_user;
+  std::map<std::u16string, std::uint32_t> user_sessions;
+  std::uint32_t console_session = kNoSession;
+  std::optional<std::uint32_t> prompt_fails;  // error code: not started or timed out
+  bool prompt_answer_garbled = false;
+  std::vector<PromptRun> prompts;
+  std::vector<SessionMessage> session_messages;
+  std::vector<std::u16string> events;
 
   ~FakePlatform() override;
 
@@ -92,6 +121,18 @@ class FakePlatform : public Platform {
   bool MarkJobSent(Handle printer, std::uint32_t job_id) override;
   bool CloseJobPrinter(Handle printer) override;
   bool ToAnsi(const char16_t* text, char* out, std::size_t capacity) override;
+  bool OnVisibleDesktop() override { return on_visible_desktop; }
+  Handle TakeCallerToken(std::uint32_t* session) override;
+  void ReleaseToken(Handle token) override { tokens_released.push_back(token); }
+  bool JobUserName(Handle printer, std::uint32_t job_id, char16_t* name,
+                   std::size_t capacity) override;
+  std::uint32_t UserSession(const char16_t* user) override;
+  std::uint32_t ConsoleSession() override { return console_session; }
+  bool RunPrompt(Handle token, std::uint32_t session, const void* request, std::size_t request_size,
+                 void* answer, std::size_t* size, std::uint32_t seconds) override;
+  void SendSessionMessage(std::uint32_t session, const char16_t* text, const char16_t* caption,
+                          std::uint32_t seconds) override;
+  void LogEvent(const char16_t* text) override { events.push_back(text); }
 
   bool IsOpen(const std::u16string& path) const;
   bool Exists(const std::u16string& path) const { return files.count(path) != 0; }

@@ -91,6 +91,8 @@ TEST_F(SettingsTest, FailedWritesAreShownOneByOneAndASetupWithNoneStoredComesAga
   SendJob();
   SendJob();
   EXPECT_EQ(platform.setups_shown, 3);
+  // Shown again with the attempts alone, not what was typed before.
+  EXPECT_EQ(platform.setup_initial_server, u"");
 }
 
 TEST_F(SettingsTest, ACancelledSetupStoresNothingAndComesAgain) {

@@ -10,5 +10,10 @@ inline constexpr char16_t kMonitorName[] = u"TelvorMon";
 // Library files on Windows, found by these names in the system directory.
 inline constexpr char16_t kMonitorLibraryFile[] = u"quor.dll";
 inline constexpr char16_t kFaxLibraryFile[] = u"telvor.dll";
+// The monitor's prompt program, beside quor.dll: its dialogs on the desktop
+// of the person who printed when the spooler runs as a service.
+inline constexpr char16_t kPromptProgramFile[] = u"quorprompt.exe";
+// The Application event log source of the monitor's messages.
+inline constexpr char16_t kEventSourceName[] = u"TelvorMon";
 
 }  // namespace telvor

@@ -15,12 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "quor/spooler.h"
-#include "spooler.h"
+#include "job_parts.h"
 
 namespace {
 
-using telvor::spoolhost::ByteSource;
+using namespace telvor_wine_job;
 
 const wchar_t kTestKey[] = L"Software\\TelvorTest\\SpoolHost";
 const wchar_t kDriverValue[] = L"Driver";
@@ -29,10 +28,6 @@ const wchar_t kMonitorLibrary[] = L"quor.dll";
 // administrator may install it: its dialogs must still be found.
 const wchar_t kRenamedMonitorLibrary[] = L"quor-renamed.dll";
 const char kEntryPoint[] = "InitializePrintMonitor2";
-const wchar_t kPrinterName[] = L"Telvor Printer";
-// Where Wine's spooler keeps its printers: a printer recorded there can be
-// opened with OpenPrinterW (Wine's AddPrinterW cannot add one here).
-const wchar_t kPrintersKey[] = L"System\\CurrentControlSet\\Control\\Print\\Printers";
 const wchar_t kSetupCaption[] = L"Telvor Printer Setup";
 const wchar_t kFaxNumberCaption[] = L"Telvor Printer";
 const wchar_t* const kMessageCaptions[] = {L"TelvMon", L"TelvMon2"};
@@ -46,99 +41,6 @@ constexpr DWORD kScreenshotWaitMs = 30000;
 // A job whose dialogs cannot be answered would block for good.
 constexpr ULONGLONG kJobTimeLimitMs = 120000;
 
-const char kDocument[] =
-    "%!PS-Adobe-3.0\n"
-    "/Helvetica findfont 24 scalefont setfont\n"
-    "72 700 moveto (Printed through quor.dll under Wine) show\n"
-    "showpage\n";
-
-int failures = 0;
-
-void Check(bool ok, const std::string& what) {
-  std::printf("%s: %s\n", ok ? "ok" : "FAILED", what.c_str());
-  std::fflush(stdout);
-  if (!ok) ++failures;
-}
-
-std::string Narrow(const std::wstring& text) {
-  std::string out;
-  for (wchar_t c : text) out += c < 0x80 ? static_cast<char>(c) : '?';
-  return out;
-}
-
-// The registry functions the monitor calls, on a real key.
-HKEY Key(HANDLE key) { return static_cast<HKEY>(key); }
-
-LONG WINAPI QueryInfoKey(HANDLE key, PDWORD sub_keys, PDWORD longest_sub_key, PDWORD values,
-                         PDWORD longest_name, PDWORD longest_data, PDWORD security_size,
-                         PFILETIME write_time, HANDLE) {
-  return RegQueryInfoKeyW(Key(key), nullptr, nullptr, nullptr, sub_keys, longest_sub_key, nullptr,
-                          values, longest_name, longest_data, security_size, write_time);
-}
-
-LONG WINAPI SetValue(HANDLE key, LPCWSTR name, DWORD type, const BYTE* data, DWORD size, HANDLE) {
-  return RegSetValueExW(Key(key), name, 0, type, data, size);
-}
-
-LONG WINAPI EnumValue(HANDLE key, DWORD index, LPWSTR name, PDWORD name_capacity, PDWORD type,
-                      PBYTE data, PDWORD data_capacity, HANDLE) {
-  return RegEnumValueW(Key(key), index, name, name_capacity, nullptr, type, data, data_capacity);
-}
-
-bool SetText(HKEY key, const wchar_t* name, const std::wstring& text) {
-  return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                        static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
-}
-
-std::wstring GetText(HKEY key, const wchar_t* name) {
-  wchar_t data[256] = {};
-  DWORD size = sizeof data - sizeof(wchar_t);
-  if (RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size) !=
-      ERROR_SUCCESS) {
-    return L"(missing)";
-  }
-  return data;
-}
-
-// The printer whose job this is, recorded the way Wine's spooler keeps one.
-bool RecordPrinter() {
-  HKEY printer = nullptr;
-  const std::wstring path = std::wstring(kPrintersKey) + L"\\" + kPrinterName;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                      &printer, nullptr) != ERROR_SUCCESS) {
-    return false;
-  }
-  bool ok = SetText(printer, L"Name", kPrinterName) && SetText(printer, L"Port", L"FX:") &&
-            SetText(printer, L"Printer Driver", L"HP LaserJet 4/4M PS") &&
-            SetText(printer, L"Print Processor", L"winprint") &&
-            SetText(printer, L"Datatype", L"RAW");
-  const DWORD attributes = PRINTER_ATTRIBUTE_LOCAL;
-  ok = ok && RegSetValueExW(printer, L"Attributes", 0, REG_DWORD,
-                            reinterpret_cast<const BYTE*>(&attributes),
-                            sizeof attributes) == ERROR_SUCCESS;
-  RegCloseKey(printer);
-  return ok;
-}
-
-void ForgetPrinter() {
-  const std::wstring path = std::wstring(kPrintersKey) + L"\\" + kPrinterName;
-  RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str());
-}
-
-class MemorySource : public ByteSource {
- public:
-  long long Read(std::uint8_t* buffer, std::size_t size) override {
-    std::size_t count = sizeof kDocument - 1 - offset_;
-    if (count > size) count = size;
-    std::memcpy(buffer, kDocument + offset_, count);
-    offset_ += count;
-    return static_cast<long long>(count);
-  }
-
- private:
-  std::size_t offset_ = 0;
-};
-
 // What the helper thread does and saw.
 struct Answers {
   std::wstring server;
@@ -150,10 +52,6 @@ struct Answers {
   std::atomic<bool> fax_number_answered{false};
   std::vector<std::string> messages;  // message boxes the monitor showed
 };
-
-bool FileExists(const std::wstring& path) {
-  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
 // Lets the test script photograph the dialog before it is confirmed.
 void OfferScreenshot(const Answers& answers, HWND dialog, const wchar_t* name) {
@@ -240,24 +138,6 @@ DWORD WINAPI AnswerDialogs(LPVOID parameter) {
     }
   }
   return 0;
-}
-
-std::wstring Widen(const char* text) {
-  std::wstring out;
-  for (; *text; ++text) out += static_cast<wchar_t>(static_cast<unsigned char>(*text));
-  return out;
-}
-
-std::vector<std::wstring> TempFiles(const std::wstring& directory) {
-  std::vector<std::wstring> names;
-  WIN32_FIND_DATAW entry;
-  HANDLE search = FindFirstFileW((directory + L"\\*").c_str(), &entry);
-  if (search == INVALID_HANDLE_VALUE) return names;
-  do {
-    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(entry.cFileName);
-  } while (FindNextFileW(search, &entry));
-  FindClose(search);
-  return names;
 }
 
 }  // namespace
@@ -355,11 +235,11 @@ int main(int argc, char** argv) {
   DeleteFileW(renamed.c_str());
   // Run inside Wine's desktop (explorer /desktop) the exit status is lost:
   // the last line tells.
-  if (failures > 0) {
-    std::printf("%d check(s) failed\n", failures);
+  if (g_failures > 0) {
+    std::printf("%d check(s) failed\n", g_failures);
   } else {
     std::printf("all checks passed\n");
   }
   std::fflush(stdout);
-  return failures == 0 ? 0 : 1;
+  return g_failures == 0 ? 0 : 1;
 }
