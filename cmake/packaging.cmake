@@ -1,6 +1,7 @@
 # What an administrator takes: one zip per Windows build holding the files to
-# put in one folder and run (install.exe beside the two libraries it copies,
-# and a short text saying what to do), made with
+# put in one folder and run (install.exe beside the two libraries and the
+# monitor's prompt program that it copies, and a short text saying what to
+# do), made with
 #   cpack --preset win32   ->  build/win32/telvor-printer-<version>-windows-x86.zip
 #   cpack --preset win64   ->  build/win64/telvor-printer-<version>-windows-x64.zip
 # The Linux files are installed by `cmake --install` (rules beside the
@@ -10,7 +11,7 @@ if(NOT TELVOR_WINDOWS)
 endif()
 
 # The installer copies the libraries from its own folder: all at the top.
-install(TARGETS telvor_install RUNTIME DESTINATION . COMPONENT windows)
+install(TARGETS telvor_install quorprompt RUNTIME DESTINATION . COMPONENT windows)
 install(TARGETS quor LIBRARY DESTINATION . COMPONENT windows)
 install(TARGETS telvor RUNTIME DESTINATION . COMPONENT windows)
 install(FILES ${PROJECT_SOURCE_DIR}/installer/package/README.txt DESTINATION . COMPONENT windows)
@@ -36,7 +37,7 @@ if(TELVOR_TESTS)
   add_test(NAME package_contents
     COMMAND ${CMAKE_COMMAND} -DCPACK=${CMAKE_CPACK_COMMAND} -DBUILD=${PROJECT_BINARY_DIR}
             -DZIP=${telvor_package}.zip
-            "-DEXPECTED=README.txt;install.exe;quor.dll;telvor.dll"
+            "-DEXPECTED=README.txt;install.exe;quor.dll;quorprompt.exe;telvor.dll"
             -P ${CMAKE_CURRENT_LIST_DIR}/check_package.cmake)
   set_tests_properties(package_contents PROPERTIES LABELS package TIMEOUT 120)
 endif()
