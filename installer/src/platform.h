@@ -93,6 +93,9 @@ class Platform {
   virtual bool FileExists(const char16_t* path) = 0;
   // Overwrites an existing destination.
   virtual bool CopyFileOver(const char16_t* source, const char16_t* destination) = 0;
+  // Makes `source` a source of the Application event log whose messages are
+  // in `message_file` (a full path); an existing registration is updated.
+  virtual bool RegisterEventLogSource(const char16_t* source, const char16_t* message_file) = 0;
 
   // The names the spooler lists: drivers of `environment`, local printers,
   // port monitors. Every record it returns, in its order.

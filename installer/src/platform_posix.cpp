@@ -1,6 +1,7 @@
 // The installer's platform on POSIX. The installer is a Windows program: here
 // its files can be checked and copied for real, and everything that needs a
-// Windows spooler, service manager or window answers "not supported" (50).
+// Windows spooler, service manager, event log or window answers "not
+// supported" (50).
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -88,6 +89,8 @@ class PosixPlatform final : public Platform {
     }
     return true;
   }
+
+  bool RegisterEventLogSource(const char16_t*, const char16_t*) override { return Unsupported(); }
 
   bool ListDrivers(const char16_t*, Names&) override { return Unsupported(); }
   bool ListPrinters(Names&) override { return Unsupported(); }

@@ -47,6 +47,10 @@ INT_PTR CALLBACK DialogEntry(HWND dialog, UINT message, WPARAM wparam, LPARAM lp
   return ProgressDialogProc(From(dialog), message, wparam, lparam);
 }
 
+// Where the Application event log looks its sources up.
+const char16_t kApplicationLogSources[] =
+    u"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\";
+
 LPWSTR NameOf(const DRIVER_INFO_1W& record) { return record.pName; }
 LPWSTR NameOf(const PRINTER_INFO_4W& record) { return record.pPrinterName; }
 LPWSTR NameOf(const MONITOR_INFO_1W& record) { return record.pName; }
@@ -111,6 +115,29 @@ class WindowsPlatform final : public Platform {
 
   bool CopyFileOver(const char16_t* source, const char16_t* destination) override {
     return ::CopyFileW(Wide(source), Wide(destination), FALSE) != FALSE;
+  }
+
+  bool RegisterEventLogSource(const char16_t* source, const char16_t* message_file) override {
+    const Text path = Text(kApplicationLogSources) + source;
+    HKEY key = nullptr;
+    LSTATUS status =
+        ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, Wide(path.c_str()), 0, nullptr,
+                          REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, &key, nullptr);
+    if (status == ERROR_SUCCESS) {
+      const DWORD file_bytes =
+          static_cast<DWORD>((TextLength(message_file) + 1) * sizeof(char16_t));
+      const DWORD types = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
+      status = ::RegSetValueExW(key, L"EventMessageFile", 0, REG_EXPAND_SZ,
+                                reinterpret_cast<const BYTE*>(message_file), file_bytes);
+      if (status == ERROR_SUCCESS) {
+        status = ::RegSetValueExW(key, L"TypesSupported", 0, REG_DWORD,
+                                  reinterpret_cast<const BYTE*>(&types), sizeof types);
+      }
+      ::RegCloseKey(key);
+    }
+    // The registry answers with the code instead of leaving it.
+    ::SetLastError(static_cast<DWORD>(status));
+    return status == ERROR_SUCCESS;
   }
 
   bool ListDrivers(const char16_t* environment, Names& names) override {

@@ -59,6 +59,8 @@ const char16_t kDeleteMonitorFailed[] = u"DeleteMonitor error %d\n";
 const char16_t kSystemDirectoryFailed[] = u"GetSystemDirectory1 error %d\n";
 const char16_t kCopyMonitorFailed[] = u"CopyFile1 error %d\n";
 const char16_t kCopyFaxLibraryFailed[] = u"CopyFile2 error %d\n";
+const char16_t kCopyPromptProgramFailed[] = u"CopyFile3 error %d\n";
+const char16_t kEventLogFailed[] = u"EventLog error %d\n";
 const char16_t kAddMonitorFailed[] = u"AddMonitor error %d\n";
 const char16_t kAddPrinterFailed[] = u"AddPrinter error %d\n";
 const char16_t kClosePrinterFailed[] = u"ClosePrinter error %d\n";
@@ -236,11 +238,15 @@ struct ShippedFile {
   const char16_t* name;
   const char16_t* copy_failed;
 };
-const ShippedFile kShippedFiles[] = {
+constexpr ShippedFile kShippedFiles[] = {
     {kMonitorLibraryFile, kCopyMonitorFailed},
     {kFaxLibraryFile, kCopyFaxLibraryFailed},
+    {kPromptProgramFile, kCopyPromptProgramFailed},
 };
 constexpr std::size_t kShippedCount = sizeof kShippedFiles / sizeof kShippedFiles[0];
+// The monitor library carries the message table of the monitor's events.
+constexpr std::size_t kMessageFileIndex = 0;
+static_assert(kShippedFiles[kMessageFileIndex].name == kMonitorLibraryFile);
 
 struct CopyPaths {
   char16_t source[kPathUnits];
@@ -354,6 +360,11 @@ std::uint32_t RunInstallation() {
     if (!platform.CopyFileOver(paths[i].source, paths[i].destination)) {
       return run.FailWithLastError(kShippedFiles[i].copy_failed);
     }
+  }
+
+  // Before the monitor can log anything; a re-install finds the source there.
+  if (!platform.RegisterEventLogSource(kEventSourceName, paths[kMessageFileIndex].destination)) {
+    return run.FailWithLastError(kEventLogFailed);
   }
 
   if (!platform.AddMonitor(records.monitor)) return run.FailWithLastError(kAddMonitorFailed);

@@ -130,6 +130,10 @@ bool FakePlatform::CopyFileOver(const char16_t* source, const char16_t* destinat
   return missing.count(source) == 0 || Refuse(win_error::kFileNotFound);
 }
 
+bool FakePlatform::RegisterEventLogSource(const char16_t* source, const char16_t* message_file) {
+  return !Enter("RegisterEventLogSource", Utf8(source) + " " + Utf8(message_file));
+}
+
 bool FakePlatform::ListDrivers(const char16_t* environment, Names& names) {
   if (Enter("ListDrivers", Utf8(environment))) return false;
   names = drivers;

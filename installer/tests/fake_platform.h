@@ -100,6 +100,7 @@ class FakePlatform : public Platform {
   std::uint32_t ProgramPath(char16_t* area, std::uint32_t units) override;
   bool FileExists(const char16_t* path) override;
   bool CopyFileOver(const char16_t* source, const char16_t* destination) override;
+  bool RegisterEventLogSource(const char16_t* source, const char16_t* message_file) override;
   bool ListDrivers(const char16_t* environment, Names& names) override;
   bool ListPrinters(Names& names) override;
   bool ListMonitors(Names& names) override;

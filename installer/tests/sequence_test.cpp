@@ -70,9 +70,12 @@ TEST_F(SequenceTest, FreshMachine) {
                                 "ProgramPath",
                                 "FileExists",
                                 "FileExists",
+                                "FileExists",
                                 "ListMonitors",
                                 "CopyFileOver",
                                 "CopyFileOver",
+                                "CopyFileOver",
+                                "RegisterEventLogSource",
                                 "AddMonitor",
                                 "AddPrinter",
                                 "ClosePrinter",
@@ -88,7 +91,12 @@ TEST_F(SequenceTest, FreshMachine) {
                   "66000=C:\\WINDOWS\\System32\\spool\\DRIVERS\\W32X86 owner 0x900"});
   EXPECT_EQ(fake.Entries("CopyFileOver"),
             (Calls{"CopyFileOver C:\\Setup\\quor.dll -> C:\\WINDOWS\\system32\\quor.dll",
-                   "CopyFileOver C:\\Setup\\telvor.dll -> C:\\WINDOWS\\system32\\telvor.dll"}));
+                   "CopyFileOver C:\\Setup\\telvor.dll -> C:\\WINDOWS\\system32\\telvor.dll",
+                   "CopyFileOver C:\\Setup\\quorprompt.exe -> "
+                   "C:\\WINDOWS\\system32\\quorprompt.exe"}));
+  // The event messages are in the monitor library as copied.
+  EXPECT_EQ(fake.Entries("RegisterEventLogSource"),
+            Calls{"RegisterEventLogSource TelvorMon C:\\WINDOWS\\system32\\quor.dll"});
   EXPECT_EQ(fake.Entries("ClosePrinter"), Calls{"ClosePrinter 0x300"});
   EXPECT_EQ(fake.restarts, 1);
 
@@ -155,6 +163,7 @@ TEST_F(SequenceTest, RepeatedInstallationReplacesEverythingAndRestartsTwice) {
                                 "ProgramPath",
                                 "FileExists",
                                 "FileExists",
+                                "FileExists",
                                 "ListMonitors",
                                 "OpenPrinterToDelete",
                                 "DeletePrinter",
@@ -163,6 +172,8 @@ TEST_F(SequenceTest, RepeatedInstallationReplacesEverythingAndRestartsTwice) {
                                 "DeleteMonitor",
                                 "CopyFileOver",
                                 "CopyFileOver",
+                                "CopyFileOver",
+                                "RegisterEventLogSource",
                                 "AddMonitor",
                                 "AddPrinter",
                                 "ClosePrinter",
@@ -229,7 +240,8 @@ TEST_F(SequenceTest, ModulePathCutAfterItsLastBackslash) {
   ASSERT_EQ(RunInstallation(), 0u);
   EXPECT_EQ(bare.Entries("CopyFileOver"),
             (Calls{"CopyFileOver quor.dll -> C:\\WINDOWS\\system32\\quor.dll",
-                   "CopyFileOver telvor.dll -> C:\\WINDOWS\\system32\\telvor.dll"}));
+                   "CopyFileOver telvor.dll -> C:\\WINDOWS\\system32\\telvor.dll",
+                   "CopyFileOver quorprompt.exe -> C:\\WINDOWS\\system32\\quorprompt.exe"}));
 }
 
 TEST(FindLastUnitTest, FindsTheLastOccurrence) {
@@ -309,6 +321,7 @@ TEST_F(SequenceTest, EachFailingStepEndsTheRun) {
       {"SystemDirectory", 1, {}, 8, "GetSystemDirectory1 error 8\n", {}},
       {"FileExists", 1, {}, 5, "CopyFile1 error 5\n", {}},
       {"FileExists", 2, {}, 5, "CopyFile2 error 5\n", {}},
+      {"FileExists", 3, {}, 5, "CopyFile3 error 5\n", {}},
       {"ListMonitors", 1, {}, 1722, "EnumMonitors error 1722\n", {}},
       {"OpenPrinterToDelete", 1, {}, 5, "OpenPrinter error 5\n", {}},
       {"DeletePrinter", 1, {}, 5, "DeletePrinter error 5\n", {"ClosePrinter"}},
@@ -316,6 +329,8 @@ TEST_F(SequenceTest, EachFailingStepEndsTheRun) {
       // The old monitor is gone, yet its library is still held.
       {"CopyFileOver", 1, {}, 32, "CopyFile1 error 32\n", {}},
       {"CopyFileOver", 2, {}, 32, "CopyFile2 error 32\n", {}},
+      {"CopyFileOver", 3, {}, 32, "CopyFile3 error 32\n", {}},
+      {"RegisterEventLogSource", 1, {}, 5, "EventLog error 5\n", {}},
       {"AddMonitor", 1, {}, 3006, "AddMonitor error 3006\n", {}},
       {"AddPrinter", 1, {}, 1797, "AddPrinter error 1797\n", {}},
       // The first ClosePrinter is the old printer's.
@@ -374,6 +389,8 @@ TEST_F(SequenceTest, PathsThatDoNotFitAreRefused) {
       {u"C:\\WINDOWS\\system32", 0, Text(300, u'M'), "CopyFile1 error 206\n", 0},
       // 246 units of directory: "quor.dll" fits (255), "telvor.dll" does not (257).
       {u"C:\\WINDOWS\\system32", 0, Text(245, u'M') + u"\\i.exe", "CopyFile2 error 206\n", 0},
+      // 242 units: "telvor.dll" fits (253), "quorprompt.exe" does not (257).
+      {u"C:\\WINDOWS\\system32", 0, Text(241, u'M') + u"\\i.exe", "CopyFile3 error 206\n", 0},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.message);
@@ -397,10 +414,10 @@ TEST_F(SequenceTest, PathsThatDoNotFitAreRefused) {
   // The longest that fits: 255 units with the terminator.
   FakePlatform fits;
   UsePlatform(&fits);
-  fits.system_directory = Text(244, u'S');
-  fits.module_path = Text(244, u'M') + u"\\i.exe";
+  fits.system_directory = Text(240, u'S');
+  fits.module_path = Text(240, u'M') + u"\\i.exe";
   EXPECT_EQ(RunInstallation(), 0u);
-  EXPECT_EQ(fits.CountOf("CopyFileOver"), 2);
+  EXPECT_EQ(fits.CountOf("CopyFileOver"), 3);
 }
 
 // A re-install with a file missing beside install.exe fails with the copy
@@ -410,7 +427,8 @@ TEST_F(SequenceTest, SourcesAreCheckedBeforeTheOldInstallationIsRemoved) {
     Text missing;
     const char* message;
   } rows[] = {{u"C:\\Setup\\quor.dll", "CopyFile1 error 2\n"},
-              {u"C:\\Setup\\telvor.dll", "CopyFile2 error 2\n"}};
+              {u"C:\\Setup\\telvor.dll", "CopyFile2 error 2\n"},
+              {u"C:\\Setup\\quorprompt.exe", "CopyFile3 error 2\n"}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.message);
     FakePlatform platform;

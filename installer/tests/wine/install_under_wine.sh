@@ -3,7 +3,7 @@
 # Wine's own spooler, confirms its message boxes and judges the result through
 # the spooler API, the registry and the system directory.
 #
-# usage: install_under_wine.sh SCENARIO INSTALL_EXE QUOR_DLL TELVOR_DLL
+# usage: install_under_wine.sh SCENARIO INSTALL_EXE QUOR_DLL QUORPROMPT_EXE TELVOR_DLL
 #                              RUN_WATCHED_EXE SPOOLER_STATE_EXE NTPRINT_INF ENVIRONMENT
 #   twice            a clean machine with the spooler stopped and another
 #                    program's window in front, then a second run over that
@@ -17,12 +17,12 @@
 # Where Wine cannot do a step the output says so in a "wine limit:" line, and
 # exactly that documented outcome is accepted.
 set -uo pipefail
-if [ $# -ne 8 ]; then
+if [ $# -ne 9 ]; then
   sed -n '5,9p' "$0"
   exit 2
 fi
-scenario=$1 install_exe=$2 quor_dll=$3 telvor_dll=$4 run_watched=$5 spooler_state=$6
-ntprint_inf=$7 environment=$8
+scenario=$1 install_exe=$2 quor_dll=$3 quorprompt_exe=$4 telvor_dll=$5 run_watched=$6
+spooler_state=$7 ntprint_inf=$8 environment=$9
 case $scenario in
   twice | missing-library | no-legacy-driver) ;;
   *)
@@ -54,7 +54,8 @@ expect_same_file() {  # built, installed, what
 }
 
 wine_tools_or_exit cmp
-for file in "$install_exe" "$quor_dll" "$telvor_dll" "$run_watched" "$spooler_state" "$ntprint_inf"; do
+for file in "$install_exe" "$quor_dll" "$quorprompt_exe" "$telvor_dll" "$run_watched" \
+  "$spooler_state" "$ntprint_inf"; do
   if [ ! -f "$file" ]; then
     echo "missing build output: $file"
     exit 1
@@ -73,6 +74,7 @@ setup_dir=$(wine_path telvor-setup)
 mkdir -p "$setup_dir"
 cp "$install_exe" "$setup_dir/install.exe"
 cp "$quor_dll" "$setup_dir/quor.dll"
+cp "$quorprompt_exe" "$setup_dir/quorprompt.exe"
 cp "$telvor_dll" "$setup_dir/telvor.dll"
 
 system_dir=$(wine_path windows/system32)
@@ -80,6 +82,7 @@ system_dir=$(wine_path windows/system32)
 driver_dir=$(wine_path windows/system32/spool/drivers/x64)
 printers_key='HKLM\System\CurrentControlSet\Control\Print\Printers\Telvor Printer'
 monitor_key='HKLM\System\CurrentControlSet\Control\Print\Monitors\TelvorMon'
+event_source_key='HKLM\System\CurrentControlSet\Services\EventLog\Application\TelvorMon'
 log=$wine_work/log
 mkdir -p "$log"
 
@@ -186,12 +189,30 @@ check_installed() {  # state log, run
   expect_line "$st" $'printer: Telvor Printer\tFX:\tHP LaserJet 4/4M PS' \
     "$run: the printer \"Telvor Printer\" is on \"FX:\" with the driver"
   expect_same_file "$quor_dll" "$system_dir/quor.dll" "$run: quor.dll is in the system directory"
+  expect_same_file "$quorprompt_exe" "$system_dir/quorprompt.exe" \
+    "$run: quorprompt.exe is in the system directory"
   expect_same_file "$telvor_dll" "$system_dir/telvor.dll" \
     "$run: telvor.dll is in the system directory"
+  expect_registry "$event_source_key" EventMessageFile REG_EXPAND_SZ 'C:\windows\system32\quor.dll' \
+    "$run: the event-log source \"TelvorMon\" names the copied quor.dll"
+  expect_registry "$event_source_key" TypesSupported REG_DWORD 0x7 \
+    "$run: the event-log source supports errors, warnings and information"
 }
 
 registry_has() {  # key, value
   wine_run reg query "$1" /v "$2" >/dev/null 2>&1
+}
+
+# expect_registry KEY VALUE TYPE DATA WHAT: reg query shows VALUE of TYPE
+# holding DATA (the system directory's case as Wine spells it, compared
+# without regard to case as Windows does).
+expect_registry() {
+  local shown
+  shown=$(wine_run reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' |
+    awk -v name="$2" '$1 == name { print $2, $3 }')
+  if [ "${shown,,}" = "${3,,} ${4,,}" ]; then pass "$5"; else
+    fail "$5 ($1 $2: \"$shown\", not \"$3 $4\")"
+  fi
 }
 
 case $scenario in
@@ -214,6 +235,7 @@ case $scenario in
     wine_run reg add "$printers_key" /v TelvorTestMark /d "first run" /f >/dev/null 2>&1
     wine_run reg add "$monitor_key" /v TelvorTestMark /d "first run" /f >/dev/null 2>&1
     echo "stale copy" >"$system_dir/quor.dll"
+    echo "stale copy" >"$system_dir/quorprompt.exe"
     echo "stale copy" >"$system_dir/telvor.dll"
 
     run_install second --start-spooler --other-window
