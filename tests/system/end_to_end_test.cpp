@@ -202,6 +202,67 @@ TEST_F(EmbeddedServer, WithoutTempTheJobAndTheLogStayInTheUsersOwnFolder) {
   EXPECT_NE(failed.out.find(kept), std::string::npos) << failed.out;
 }
 
+// A second user on the same machine, TEMP unset: neither root's placeholder in
+// its own folder nor one held locked in the shared temporary folder keeps the
+// user nobody, standing in a folder it cannot write, from printing.
+TEST_F(EmbeddedServer, ASecondUserPrintsBesideRootsPlaceholders) {
+  if (geteuid() != 0) {
+    const char* ci = std::getenv("CI");
+    if (ci != nullptr && std::string(ci) == "true") FAIL() << "not root";
+    GTEST_SKIP() << "only root can run the host as a second user (nobody)";
+  }
+  const uid_t nobody = 65534;
+  StartServer("127.0.2.14");
+  ASSERT_EQ(chmod(work_.c_str(), 0755), 0);
+  ASSERT_EQ(chmod(document_.c_str(), 0644), 0);
+  const std::string shared = work_ + "/shared";
+  ASSERT_EQ(mkdir(shared.c_str(), 0700), 0);
+  ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+  const std::string root_runtime = work_ + "/root-runtime";
+  ASSERT_EQ(mkdir(root_runtime.c_str(), 0700), 0);
+  HostRun root =
+      RunHost({"--registry", key_, "--server", "127.0.2.14", "--user", "root", "--fax-number",
+               "5550001", document_},
+              work_, {{"TEMP", ""}, {"TMPDIR", shared}, {"XDG_RUNTIME_DIR", root_runtime}});
+  ASSERT_EQ(root.status, 0) << root.err;
+  const std::vector<std::string> left = ListDirectory(root_runtime + "/telvor");
+  EXPECT_NE(std::find(left.begin(), left.end(), "fax777.tmp"), left.end());
+
+  const int planted = open((shared + "/fax777.tmp").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_EQ(flock(planted, LOCK_EX), 0);
+  const std::string stand = work_ + "/standing-here";
+  ASSERT_EQ(mkdir(stand.c_str(), 0700), 0);
+  ASSERT_EQ(chmod(stand.c_str(), 0755), 0);
+  const std::string runtime = work_ + "/nobody-runtime";
+  ASSERT_EQ(mkdir(runtime.c_str(), 0700), 0);
+  ASSERT_EQ(chown(runtime.c_str(), nobody, nobody), 0);
+  // This build may sit where nobody cannot reach it: a copy it can.
+  char pattern[] = "/tmp/spoolhost-programs-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string programs = pattern;
+  const std::string built =
+      std::string(TELVOR_SPOOL).substr(0, std::string(TELVOR_SPOOL).rfind('/'));
+  const std::string copy = "chmod 0755 " + programs + " && install -m 0755 " + built +
+                           "/telvor-spool " + built + "/libquor.so " + built + "/libtelvor.so " +
+                           programs;
+  ASSERT_EQ(system(copy.c_str()), 0);
+  const HostUser user{programs + "/telvor-spool", nobody, nobody};
+  HostRun run =
+      RunHost({"--registry", runtime + "/TelvorMon.reg", "--server", "127.0.2.14", "--user",
+               "nobody", "--fax-number", "5550002", document_},
+              stand, {{"TEMP", ""}, {"TMPDIR", shared}, {"XDG_RUNTIME_DIR", runtime}}, "", &user);
+  close(planted);
+  EXPECT_EQ(system(("rm -rf " + programs).c_str()), 0);
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  ASSERT_EQ(server_->JobCount(), 2);
+  EXPECT_TRUE(HasLine(server_->JobText(2), "JPARM FROMUSER nobody"));
+  struct stat status {};
+  ASSERT_EQ(stat((runtime + "/telvor/telvor.log").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0600u);
+  EXPECT_EQ(status.st_uid, nobody);
+  EXPECT_EQ(ListDirectory(stand), (std::vector<std::string>{"host.err", "host.out"}));
+}
+
 TEST_F(EmbeddedServer, ADocumentReadOnlyInPartIsNotKept) {
   StartServer("127.0.2.13");
   // Standard input that fails to read once the job has started.

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -51,7 +52,7 @@ struct Command {
   std::vector<char*> envp, argv;
 };
 
-void PrepareCommand(const std::vector<std::string>& args,
+void PrepareCommand(const std::string& program, const std::vector<std::string>& args,
                     const std::map<std::string, std::string>& environment, Command* command) {
   std::vector<std::string>& env_strings = command->env_strings;
   for (char** e = environ; *e; ++e) {
@@ -63,11 +64,12 @@ void PrepareCommand(const std::vector<std::string>& args,
     }
     env_strings.push_back(entry);
   }
-  for (const auto& [name, value] : environment) env_strings.push_back(name + "=" + value);
+  for (const auto& [name, value] : environment) {
+    if (!value.empty()) env_strings.push_back(name + "=" + value);
+  }
 #if defined(__SANITIZE_ADDRESS__)
   // AddressSanitizer's dlopen interceptor hides the monitor's own run path
   // ($ORIGIN), by which it finds the fax client beside it: name the place.
-  const std::string program = TELVOR_SPOOL;
   std::string library_path = program.substr(0, program.rfind('/'));
 #else
   std::string library_path;
@@ -78,7 +80,7 @@ void PrepareCommand(const std::vector<std::string>& args,
   if (!library_path.empty()) env_strings.push_back("LD_LIBRARY_PATH=" + library_path);
   for (auto& s : env_strings) command->envp.push_back(s.data());
   command->envp.push_back(nullptr);
-  command->argv_strings = {TELVOR_SPOOL};
+  command->argv_strings = {program};
   command->argv_strings.insert(command->argv_strings.end(), args.begin(), args.end());
   for (auto& s : command->argv_strings) command->argv.push_back(s.data());
   command->argv.push_back(nullptr);
@@ -117,7 +119,7 @@ TerminalRun RunOnTerminal(const std::vector<std::string>& args, const std::strin
                           const std::map<std::string, std::string>& environment,
                           const std::vector<TerminalStep>& steps) {
   Command command;
-  PrepareCommand(args, environment, &command);
+  PrepareCommand(TELVOR_SPOOL, args, environment, &command);
   TerminalRun run;
   int master = -1;
   const pid_t child = forkpty(&master, nullptr, nullptr, nullptr);
@@ -147,9 +149,10 @@ TerminalRun RunOnTerminal(const std::vector<std::string>& args, const std::strin
 }
 
 HostRun RunHost(const std::vector<std::string>& args, const std::string& directory,
-                const std::map<std::string, std::string>& environment, const std::string& input) {
+                const std::map<std::string, std::string>& environment, const std::string& input,
+                const HostUser* user) {
   Command command;
-  PrepareCommand(args, environment, &command);
+  PrepareCommand(user ? user->program : TELVOR_SPOOL, args, environment, &command);
   const std::string out_path = directory + "/host.out";
   const std::string err_path = directory + "/host.err";
   const pid_t child = fork();
@@ -163,6 +166,10 @@ HostRun RunHost(const std::vector<std::string>& args, const std::string& directo
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
+    if (user && (setgroups(0, nullptr) != 0 || setresgid(user->gid, user->gid, user->gid) != 0 ||
+                 setresuid(user->uid, user->uid, user->uid) != 0)) {
+      _exit(125);
+    }
     execve(command.argv[0], command.argv.data(), command.envp.data());
     _exit(127);
   }

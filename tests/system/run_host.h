@@ -1,6 +1,8 @@
 // Runs telvor-spool as a child process for the end-to-end tests.
 #pragma once
 
+#include <sys/types.h>
+
 #include <map>
 #include <string>
 #include <vector>
@@ -13,13 +15,22 @@ struct HostRun {
   std::string err;
 };
 
+// Another user to run the host as, from a copy of it that user can reach.
+struct HostUser {
+  std::string program;  // telvor-spool with libquor.so and libtelvor.so beside it
+  uid_t uid = 0;
+  gid_t gid = 0;
+};
+
 // Runs the host in `directory` (where the fax client writes its log) with
-// `environment` added to this process's (answers for the forms removed), its
-// standard input from `input` ("" for none). The child has no terminal: a
-// form without answers is cancelled instead of waiting. Killed after 60 s.
+// `environment` added to this process's (answers for the forms removed; an
+// empty value removes the variable), its standard input from `input` ("" for
+// none), as `user` if given (the output files are opened before switching).
+// The child has no terminal: a form without answers is cancelled instead of
+// waiting. Killed after 60 s.
 HostRun RunHost(const std::vector<std::string>& args, const std::string& directory,
                 const std::map<std::string, std::string>& environment,
-                const std::string& input = "");
+                const std::string& input = "", const HostUser* user = nullptr);
 
 // A step of a conversation on the terminal: wait until the host has written
 // `expect` there, then type `keys`.
