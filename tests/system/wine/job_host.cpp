@@ -23,19 +23,9 @@ using namespace telvor_wine_job;
 
 const wchar_t kTestKey[] = L"Software\\TelvorTest\\SpoolHost";
 const wchar_t kDriverValue[] = L"Driver";
-const wchar_t kMonitorLibrary[] = L"quor.dll";
 // The monitor is loaded from a copy under another file name, as an
 // administrator may install it: its dialogs must still be found.
 const wchar_t kRenamedMonitorLibrary[] = L"quor-renamed.dll";
-const char kEntryPoint[] = "InitializePrintMonitor2";
-const wchar_t kSetupCaption[] = L"Telvor Printer Setup";
-const wchar_t kFaxNumberCaption[] = L"Telvor Printer";
-const wchar_t* const kMessageCaptions[] = {L"TelvMon", L"TelvMon2"};
-const wchar_t kSetupUser[] = L"wine";
-const wchar_t kSetupPassword[] = L"secret";
-const wchar_t kSetupMail[] = L"wine@example.com";
-const wchar_t kSetupAttempts[] = L"2";
-const wchar_t kDialAttempts[] = L"4";
 constexpr DWORD kDialogWaitMs = 60000;
 constexpr DWORD kScreenshotWaitMs = 30000;
 // A job whose dialogs cannot be answered would block for good.

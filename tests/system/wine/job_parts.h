@@ -19,6 +19,19 @@ inline const wchar_t kPrinterName[] = L"Telvor Printer";
 // opened with OpenPrinterW (Wine's AddPrinterW cannot add one here).
 inline const wchar_t kPrintersKey[] = L"System\\CurrentControlSet\\Control\\Print\\Printers";
 
+inline const wchar_t kMonitorLibrary[] = L"quor.dll";
+inline const char kEntryPoint[] = "InitializePrintMonitor2";
+// The windows the hosts answer, found by their captions.
+inline const wchar_t kSetupCaption[] = L"Telvor Printer Setup";
+inline const wchar_t kFaxNumberCaption[] = L"Telvor Printer";
+inline const wchar_t* const kMessageCaptions[] = {L"TelvMon", L"TelvMon2"};
+// What they type into the setup and fax-number dialogs.
+inline const wchar_t kSetupUser[] = L"wine";
+inline const wchar_t kSetupPassword[] = L"secret";
+inline const wchar_t kSetupMail[] = L"wine@example.com";
+inline const wchar_t kSetupAttempts[] = L"2";
+inline const wchar_t kDialAttempts[] = L"4";
+
 inline const char kDocument[] =
     "%!PS-Adobe-3.0\n"
     "/Helvetica findfont 24 scalefont setfont\n"

@@ -12,29 +12,9 @@
 # under CI=true, where a missing tool fails.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-run=$here/../../../tools/wine/run.sh
-host= faxserver= work= shots=
-while [ $# -gt 0 ]; do
-  case $1 in
-    --host) host=$2; shift 2 ;;
-    --faxserver) faxserver=$2; shift 2 ;;
-    --work) work=$2; shift 2 ;;
-    --screenshots) shots=$2; shift 2 ;;
-    *) echo "unknown argument $1" >&2; exit 2 ;;
-  esac
-done
-[ -n "$host" ] && [ -n "$work" ] || { echo "usage: job_test.sh --host EXE --faxserver PROGRAM --work DIR [--screenshots DIR]" >&2; exit 2; }
-
-missing() {
-  echo "$*" >&2
-  if [ "${CI:-}" = true ]; then exit 1; fi
-  echo "skipped" >&2
-  exit 77
-}
-[ -x "$faxserver" ] || missing "the native embedded fax server is missing ($faxserver): configure" \
-  "this build with -DTELVOR_NATIVE_BUILD=<native build directory> and build telvor-faxserver there"
-command -v Xvfb >/dev/null || missing "Xvfb missing: install the xvfb package"
-[ -x /usr/lib/wine/wine64 ] || missing "wine64 missing: install the wine64 package"
+usage="job_test.sh --host EXE --faxserver PROGRAM --work DIR [--screenshots DIR]"
+# shellcheck source=job_common.sh
+. "$here/job_common.sh"
 if [ -n "$shots" ]; then
   command -v import >/dev/null && command -v identify >/dev/null ||
     missing "ImageMagick's import missing: install the imagemagick package"
@@ -43,7 +23,6 @@ fi
 address=127.0.4.2
 number=5554321
 note="Sent from Wine"
-winpath() { printf 'Z:%s' "$1" | tr '/' '\\'; }
 
 rm -rf "$work"
 mkdir -p "$work/spool" "$work/sync"
@@ -64,11 +43,8 @@ read -r -t 20 display <"$fifo" || true
 [ -n "${display:-}" ] || { echo "Xvfb did not start" >&2; exit 1; }
 export DISPLAY=:$display
 
-"$faxserver" --address $address --dir "$work/spool" --ready-file "$work/ready" \
-  >"$work/faxserver.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do [ -e "$work/ready" ] && break; sleep 0.1; done
-[ -e "$work/ready" ] || { echo "the embedded fax server did not start:" >&2; cat "$work/faxserver.log" >&2; exit 1; }
+start_faxserver $address
+pids+=("$server_pid")
 
 args=("$address" "$number" "$note")
 [ -n "$shots" ] && args+=("$(winpath "$work/sync")")
@@ -101,20 +77,12 @@ wait $host_pid
 status=$?
 tr -d '\r' <"$work/host.log" | grep -v '^X connection to'
 
-failed=0
-fail() { echo "FAILED: $*"; failed=1; }
 [ $status -eq 0 ] || fail "Wine exited with $status"
 tr -d '\r' <"$work/host.log" | grep -qx 'all checks passed' || fail "the Windows test host's checks"
-job=$work/spool/job1.txt
-if [ -f "$job" ]; then
-  for line in "JPARM DIALSTRING $number" "JPARM JOBINFO $note" "JPARM MAXDIALS 4" \
-    "JPARM FROMUSER wine" "JPARM NOTIFYADDR wine@example.com"; do
-    grep -qxF "$line" "$job" && echo "ok: the stored job has \"$line\"" || fail "no \"$line\" in $job"
-  done
+check_stored_job "$number" "$note"
+if [ -f "$work/spool/job1.ps" ]; then
   grep -q '^%!PS' "$work/spool/job1.ps" && echo "ok: the stored document is PostScript" ||
     fail "the stored document is not the job's PostScript"
-else
-  fail "the server stored no job"; cat "$work/faxserver.log"
 fi
 if [ -n "$shots" ]; then
   for name in hsetup callnum; do

@@ -26,17 +26,7 @@ using namespace telvor_wine_job;
 
 const wchar_t kServiceName[] = L"TelvorJobTest";
 const wchar_t kTestKey[] = L"Software\\TelvorTest\\ServiceJob";
-const wchar_t kMonitorLibrary[] = L"quor.dll";
 const wchar_t kPromptProgram[] = L"quorprompt.exe";
-const char kEntryPoint[] = "InitializePrintMonitor2";
-const wchar_t kSetupCaption[] = L"Telvor Printer Setup";
-const wchar_t kFaxNumberCaption[] = L"Telvor Printer";
-const wchar_t* const kMessageCaptions[] = {L"TelvMon", L"TelvMon2"};
-const wchar_t kUser[] = L"wine";
-const wchar_t kPassword[] = L"secret";
-const wchar_t kMail[] = L"wine@example.com";
-const wchar_t kSetupAttempts[] = L"2";
-const wchar_t kDialAttempts[] = L"4";
 // The prompt's time limit in the service: long enough to answer, and short
 // where nobody does.
 const wchar_t kAnswerSeconds[] = L"60";
@@ -91,9 +81,9 @@ void RunServiceJob() {
                             &key, nullptr) == ERROR_SUCCESS &&
             SetText(key, L"Driver", kMonitorLibrary);
   if (!answered) {
-    ok = ok && SetText(key, L"HylaFAXServerIp", g_case.server) && SetText(key, L"User", kUser) &&
-         SetText(key, L"Password", kPassword) && SetText(key, L"MailAddress", kMail) &&
-         SetText(key, L"Attempts", kSetupAttempts);
+    ok = ok && SetText(key, L"HylaFAXServerIp", g_case.server) &&
+         SetText(key, L"User", kSetupUser) && SetText(key, L"Password", kSetupPassword) &&
+         SetText(key, L"MailAddress", kSetupMail) && SetText(key, L"Attempts", kSetupAttempts);
   }
   Check(ok, "the monitor's key prepared");
   Check(RecordPrinter(), "printer recorded for Wine's spooler");
@@ -132,7 +122,7 @@ void RunServiceJob() {
           "the job ended as not sent, its prompt unanswered " + error);
   }
   if (answered) {
-    Check(GetText(key, L"HylaFAXServerIp") == g_case.server && GetText(key, L"User") == kUser,
+    Check(GetText(key, L"HylaFAXServerIp") == g_case.server && GetText(key, L"User") == kSetupUser,
           "the setup answered in the prompt is stored");
   }
 
@@ -250,9 +240,9 @@ void RunCase(SC_HANDLE manager, const std::wstring& name, const std::wstring& se
             setup_seen ? nullptr : PromptWindow(kSetupCaption, service_process, "HSETUP")) {
       setup_seen = true;
       Fill(setup, 1000, server);
-      Fill(setup, 1002, kUser);
-      Fill(setup, 1003, kPassword);
-      Fill(setup, 1004, kMail);
+      Fill(setup, 1002, kSetupUser);
+      Fill(setup, 1003, kSetupPassword);
+      Fill(setup, 1004, kSetupMail);
       Fill(setup, 1009, kSetupAttempts);
       PostMessageW(setup, WM_COMMAND, IDOK, 0);
       continue;
@@ -316,8 +306,8 @@ void ChangeSettingsLater(const std::wstring& server) {
   DWORD disposition = 0;
   bool ok = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kMonitorKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                             &key, &disposition) == ERROR_SUCCESS;
-  ok = ok && SetText(key, L"HylaFAXServerIp", server) && SetText(key, L"User", kUser) &&
-       SetText(key, L"Password", kPassword) && SetText(key, L"MailAddress", kMail) &&
+  ok = ok && SetText(key, L"HylaFAXServerIp", server) && SetText(key, L"User", kSetupUser) &&
+       SetText(key, L"Password", kSetupPassword) && SetText(key, L"MailAddress", kSetupMail) &&
        SetText(key, L"Attempts", kSetupAttempts);
   Check(ok, "settings stored in the monitor's key");
   std::wstring command = L"\"" + HereDirectory() + kPromptProgram + L"\" /settings";
@@ -342,7 +332,7 @@ void ChangeSettingsLater(const std::wstring& server) {
     shown += std::wstring(L" ") + text;
     GetDlgItemTextW(setup, 1009, text, 128);
     shown += std::wstring(L" ") + text;
-    Check(shown == server + L" " + kMail + L" " + kSetupAttempts,
+    Check(shown == server + L" " + kSetupMail + L" " + kSetupAttempts,
           "HSETUP filled with the stored values (" + Narrow(shown) + ")");
     Fill(setup, 1000, changed);
     PostMessageW(setup, WM_COMMAND, IDOK, 0);
@@ -352,7 +342,7 @@ void ChangeSettingsLater(const std::wstring& server) {
   DWORD status = 1;
   if (process.hProcess) GetExitCodeProcess(process.hProcess, &status);
   Check(status == 0, "quorprompt.exe /settings exit status 0");
-  Check(GetText(key, L"HylaFAXServerIp") == changed && GetText(key, L"User") == kUser,
+  Check(GetText(key, L"HylaFAXServerIp") == changed && GetText(key, L"User") == kSetupUser,
         "the changed server stored beside the other values");
   if (process.hProcess) CloseHandle(process.hProcess);
   if (process.hThread) CloseHandle(process.hThread);
@@ -369,7 +359,8 @@ void EventMessage() {
   wchar_t shown[128] = {};
   FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, library, 1, 0, shown,
                  128, reinterpret_cast<va_list*>(texts));
-  Check(std::wstring(shown) == L"SendFax error 5\n", "quor.dll's event message 1 shows the text as given");
+  Check(std::wstring(shown) == L"SendFax error 5\n",
+        "quor.dll's event message 1 shows the text as given");
   if (library) FreeLibrary(library);
 }
 
