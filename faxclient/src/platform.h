@@ -10,10 +10,12 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "telvor/sendfax.h"
+
 namespace telvor::client {
 
 // The debug log, in the caller's current directory.
-inline constexpr char kLogFileName[] = "telvor.log";
+inline constexpr char kLogFileName[] = TELVOR_LOG_FILE;
 
 using SocketHandle = std::intptr_t;
 inline constexpr SocketHandle kNoSocket = -1;

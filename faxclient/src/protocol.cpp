@@ -1,6 +1,8 @@
 #include "protocol.h"
 
 #include <algorithm>
+#include <charconv>
+#include <system_error>
 
 namespace telvor::client {
 namespace {
@@ -56,6 +58,14 @@ std::string_view SubmittedJobId(std::string_view reply) {
   while (end < reply.size() && IsDigit(reply[end])) ++end;
   if (end - at > kMaxJobIdLength) return {};
   return reply.substr(at, end - at);
+}
+
+std::uint32_t JobNumber(std::string_view job_id) {
+  std::uint32_t number = 0;
+  if (std::from_chars(job_id.data(), job_id.data() + job_id.size(), number).ec != std::errc()) {
+    return 0;
+  }
+  return number;
 }
 
 std::size_t TelnetWireForm(std::string_view line, char* wire) {

@@ -72,6 +72,10 @@ bool LoginAccepted(int user_code, int password_code);
 inline constexpr std::size_t kMaxJobIdLength = 20;
 std::string_view SubmittedJobId(std::string_view reply);
 
+// A job id of SubmittedJobId as a number; 0 when it is empty or does not fit
+// in 32 bits (the callers' type).
+std::uint32_t JobNumber(std::string_view job_id);
+
 // The control connection is Telnet-framed: a 0xFF byte in a line is doubled
 // so that the server takes it as data, not as a Telnet command. Writes the
 // wire form of `line` into `wire` (of 2 * line.size() bytes at least) and

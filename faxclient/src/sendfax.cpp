@@ -1,16 +1,17 @@
-// The library's one export.
+// The library's exports: both run the same call.
 #include "telvor/sendfax.h"
 
 #include <type_traits>
 
 #include "session.h"
 
-// The monitor calls through SendFaxFunction: it must match the export.
+// Callers call through these types: they must match the exports.
 static_assert(std::is_same_v<decltype(&sendfax), SendFaxFunction>);
+static_assert(std::is_same_v<decltype(&sendfax_job), SendFaxJobFunction>);
 
-extern "C" int32_t sendfax(const char* server_ip, const char* user, const char* password,
-                           const char* fax_number, const char* mail, const char* info,
-                           const char* filename, int32_t maxdials) {
+extern "C" int32_t sendfax_job(const char* server_ip, const char* user, const char* password,
+                               const char* fax_number, const char* mail, const char* info,
+                               const char* filename, int32_t maxdials, uint32_t* job_number) {
   telvor::client::SendRequest request;
   request.server_ip = server_ip;
   request.user = user;
@@ -20,5 +21,12 @@ extern "C" int32_t sendfax(const char* server_ip, const char* user, const char* 
   request.info = info;
   request.filename = filename;
   request.maxdials = maxdials;
-  return telvor::client::RunSendFax(request, telvor::client::kTimeLimitMs);
+  return telvor::client::RunSendFax(request, telvor::client::kTimeLimitMs, job_number);
+}
+
+extern "C" int32_t sendfax(const char* server_ip, const char* user, const char* password,
+                           const char* fax_number, const char* mail, const char* info,
+                           const char* filename, int32_t maxdials) {
+  return sendfax_job(server_ip, user, password, fax_number, mail, info, filename, maxdials,
+                     nullptr);
 }

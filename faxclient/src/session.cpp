@@ -111,8 +111,11 @@ const char* OrEmpty(const char* text) { return text != nullptr ? text : ""; }
 
 class Call {
  public:
-  Call(Platform& platform, const SendRequest& request, int time_limit_ms)
-      : platform_(platform), request_(request), time_limit_ms_(time_limit_ms) {}
+  Call(Platform& platform, const SendRequest& request, int time_limit_ms, std::uint32_t* job_number)
+      : platform_(platform),
+        request_(request),
+        time_limit_ms_(time_limit_ms),
+        job_number_(job_number) {}
 
   std::int32_t Run();
 
@@ -124,10 +127,10 @@ class Call {
   bool SendLine(const char* command, const char* value);
   // Reads and logs one whole reply; false when it did not end in time.
   bool ReadReply();
-  // Sends the document from `start` on: kSent when all of it went out,
+  // Sends the document from `start` on: TELVOR_SENT when all of it went out,
   // otherwise the call's result.
   std::int32_t Upload(long start);
-  // Sends one piece of the upload: kSent, or the call's result.
+  // Sends one piece of the upload: TELVOR_SENT, or the call's result.
   std::int32_t SendData(const char* data, std::size_t size);
   const char* JobValueText(JobValue value) const;
   // Releases what is open, in the order log, data connection, document,
@@ -137,6 +140,7 @@ class Call {
   Platform& platform_;
   const SendRequest& request_;
   const int time_limit_ms_;
+  std::uint32_t* const job_number_;  // may be null
 
   std::FILE* log_ = nullptr;
   bool started_ = false;
@@ -157,50 +161,50 @@ class Call {
 
 std::int32_t Call::Run() {
   log_ = platform_.OpenLog();
-  if (log_ == nullptr) return kLogNotOpened;
+  if (log_ == nullptr) return TELVOR_ERR_LOG;
   WriteHeader();
   if (!ArgumentsAcceptable()) {
     std::fputs(kLogInvalidParam, log_);
-    return Finish(kInvalidArgument);
+    return Finish(TELVOR_ERR_ARGUMENT);
   }
   std::fputs(kLogParamOk, log_);
   maxdials_text[0] = static_cast<char>('0' + ClampMaxDials(request_.maxdials));
 
   if (!platform_.StartSockets()) {
     std::fputs(kLogStartupError, log_);
-    return Finish(kStartupFailed);
+    return Finish(TELVOR_ERR_SOCKETS);
   }
   started_ = true;
   std::fputs(kLogStartupOk, log_);
 
   control_ = platform_.OpenSocket();
-  if (control_ == kNoSocket) return Finish(kNoControlSocket);
+  if (control_ == kNoSocket) return Finish(TELVOR_ERR_CONTROL_SOCKET);
   if (!ConnectWithin(platform_, control_, OrEmpty(request_.server_ip), server_port,
                      time_limit_ms_)) {
     std::fprintf(log_, kLogConnectError, platform_.LastError());
-    return Finish(kConnectFailed);
+    return Finish(TELVOR_ERR_CONNECT);
   }
   std::fputs(kLogConnectOk, log_);
 
-  if (!ReadReply()) return Finish(kServerTimedOut);  // greeting
+  if (!ReadReply()) return Finish(TELVOR_ERR_TIMEOUT);  // greeting
   int user_code = 0;
   for (std::size_t i = 0; i < std::size(login_commands); ++i) {
     const char* value = i == kUserCommand       ? OrEmpty(request_.user)
                         : i == kPasswordCommand ? OrEmpty(request_.password)
                                                 : "";
-    if (!SendLine(login_commands[i], value)) return Finish(kServerTimedOut);
+    if (!SendLine(login_commands[i], value)) return Finish(TELVOR_ERR_TIMEOUT);
     if (i == kStoreCommand) {
       // The server answers "STOT" once the data connection opens; that reply
       // is read after the upload.
       std::fprintf(log_, kLogRecv, "");
       continue;
     }
-    if (!ReadReply()) return Finish(kServerTimedOut);
+    if (!ReadReply()) return Finish(TELVOR_ERR_TIMEOUT);
     if (i == kUserCommand) user_code = ReplyCode(reply_buffer.TextView());
     // Nothing after a refused login can succeed.
     if (i == kPasswordCommand && !LoginAccepted(user_code, ReplyCode(reply_buffer.TextView()))) {
       std::fputs(kLogLoginRefused, log_);
-      return Finish(kLoginRefused);
+      return Finish(TELVOR_ERR_LOGIN);
     }
     if (i == kPassiveCommand) {
       passive_address = PassiveAddress{};
@@ -210,32 +214,32 @@ std::int32_t Call::Run() {
   }
 
   data_ = platform_.OpenSocket();
-  if (data_ == kNoSocket) return Finish(kNoDataSocket);
+  if (data_ == kNoSocket) return Finish(TELVOR_ERR_DATA_SOCKET);
   if (!ConnectWithin(platform_, data_, passive_address.text, passive_port, time_limit_ms_)) {
     std::fprintf(log_, kLogDataConnectError, platform_.LastError());
-    return Finish(kDataConnectFailed);
+    return Finish(TELVOR_ERR_DATA_CONNECT);
   }
   std::fputs(kLogDataConnectOk, log_);
 
   document_ = platform_.OpenDocument(OrEmpty(request_.filename));
   if (document_ == nullptr) {
     std::fputs(kLogOpenError, log_);
-    return Finish(kFileNotOpened);
+    return Finish(TELVOR_ERR_FILE_OPEN);
   }
   std::fputs(kLogOpenOk, log_);
   const std::size_t head = std::fread(block_buffer, 1, sizeof block_buffer, document_);
   if (std::ferror(document_)) {
     std::fputs(kLogReadError, log_);
-    return Finish(kFileNotRead);
+    return Finish(TELVOR_ERR_FILE_READ);
   }
   const int start = FindPostScriptMarker(block_buffer, head);
   if (start < 0) {
     std::fputs(kLogNotPostScript, log_);
-    return Finish(kNotPostScript);
+    return Finish(TELVOR_ERR_NOT_POSTSCRIPT);
   }
   std::fputs(kLogPostScriptOk, log_);
   // A part of the document must never become a job.
-  if (const std::int32_t uploaded = Upload(start); uploaded != kSent) return Finish(uploaded);
+  if (const std::int32_t uploaded = Upload(start); uploaded != TELVOR_SENT) return Finish(uploaded);
   platform_.CloseSocket(data_);  // the close ends the upload
   data_ = kNoSocket;
   std::fclose(document_);
@@ -243,29 +247,29 @@ std::int32_t Call::Run() {
 
   // Two replies follow the upload; the second reports it stored and names
   // the file.
-  if (!ReadReply() || !ReadReply()) return Finish(kServerTimedOut);
+  if (!ReadReply() || !ReadReply()) return Finish(TELVOR_ERR_TIMEOUT);
   if (ReplyCode(reply_buffer.TextView()) / 100 != 2 ||
       !ExtractServerFileName(reply_buffer.TextView(), server_file_name)) {
     // Without the stored document there is nothing to submit.
     std::fputs(kLogServerFileError, log_);
-    return Finish(kNoServerFileName);
+    return Finish(TELVOR_ERR_SERVER_FILE);
   }
   std::fprintf(log_, kLogServerFile, server_file_name);
 
   for (const JobCommand& entry : job_commands) {
     if (!SendLine(entry.command, JobValueText(entry.value)) || !ReadReply()) {
-      return Finish(kServerTimedOut);
+      return Finish(TELVOR_ERR_TIMEOUT);
     }
   }
   // The reply to "JSUBM" alone tells whether the job exists.
   if (ReplyCode(reply_buffer.TextView()) / 100 != 2) {
     std::fputs(kLogJobNotSubmitted, log_);
-    return Finish(kJobNotSubmitted);
+    return Finish(TELVOR_ERR_JOB_REFUSED);
   }
-  if (const std::string_view id = SubmittedJobId(reply_buffer.TextView()); !id.empty()) {
-    std::fprintf(log_, kLogJobId, static_cast<int>(id.size()), id.data());
-  }
-  return Finish(kSent);
+  const std::string_view id = SubmittedJobId(reply_buffer.TextView());
+  if (!id.empty()) std::fprintf(log_, kLogJobId, static_cast<int>(id.size()), id.data());
+  if (job_number_ != nullptr) *job_number_ = JobNumber(id);
+  return Finish(TELVOR_SENT);
 }
 
 void Call::WriteHeader() {
@@ -334,30 +338,30 @@ std::int32_t Call::Upload(long start) {
     if (got < sizeof block_buffer) {
       if (std::ferror(document_)) {
         std::fputs(kLogReadError, log_);
-        return kFileNotRead;
+        return TELVOR_ERR_FILE_READ;
       }
       remaining_bytes = got;
       break;
     }
-    if (const std::int32_t sent = SendData(block_buffer, got); sent != kSent) return sent;
+    if (const std::int32_t sent = SendData(block_buffer, got); sent != TELVOR_SENT) return sent;
     last_send_count_ = static_cast<int>(got);
     ++blocks;
   }
   std::fprintf(log_, kLogSentBlocks, blocks, last_send_count_);
   for (std::size_t i = 0; i < remaining_bytes; ++i) {
-    if (const std::int32_t sent = SendData(block_buffer + i, 1); sent != kSent) return sent;
+    if (const std::int32_t sent = SendData(block_buffer + i, 1); sent != TELVOR_SENT) return sent;
   }
   std::fprintf(log_, kLogSentBytes, static_cast<int>(remaining_bytes));
-  return kSent;
+  return TELVOR_SENT;
 }
 
 std::int32_t Call::SendData(const char* data, std::size_t size) {
   switch (SendAll(platform_, data_, data, size, time_limit_ms_)) {
     case IoStatus::kOk:
-      return kSent;
+      return TELVOR_SENT;
     case IoStatus::kTimeout:
       std::fputs(kLogDataSendTimeout, log_);
-      return kServerTimedOut;
+      return TELVOR_ERR_TIMEOUT;
     case IoStatus::kClosed:
     case IoStatus::kError:
       break;
@@ -365,7 +369,7 @@ std::int32_t Call::SendData(const char* data, std::size_t size) {
   // The server closed or reset the data connection: what it holds is a
   // fragment.
   std::fprintf(log_, kLogDataSendError, platform_.LastError());
-  return kUploadBroken;
+  return TELVOR_ERR_UPLOAD;
 }
 
 const char* Call::JobValueText(JobValue value) const {
@@ -401,8 +405,9 @@ std::int32_t Call::Finish(std::int32_t result) {
 
 }  // namespace
 
-std::int32_t RunSendFax(const SendRequest& request, int time_limit_ms) {
-  Call call(CurrentPlatform(), request, time_limit_ms);
+std::int32_t RunSendFax(const SendRequest& request, int time_limit_ms, std::uint32_t* job_number) {
+  if (job_number != nullptr) *job_number = 0;
+  Call call(CurrentPlatform(), request, time_limit_ms, job_number);
   return call.Run();
 }
 

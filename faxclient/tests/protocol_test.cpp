@@ -142,6 +142,9 @@ TEST(Replies, LoginAndJobAreJudgedByTheirCodes) {
   EXPECT_EQ(SubmittedJobId("200 Job 12 submitted.\r\n"), "12");
   EXPECT_EQ(SubmittedJobId("200 Submitted.\r\n"), "");
   EXPECT_EQ(SubmittedJobId("200 Job " + std::string(21, '7') + " submitted."), "");
+  EXPECT_EQ(JobNumber("4294967295"), 4294967295u);
+  EXPECT_EQ(JobNumber("4294967296"), 0u);  // beyond the callers' 32 bits
+  EXPECT_EQ(JobNumber(""), 0u);
 }
 
 TEST(Replies, TelnetWireFormDoublesEveryFFByte) {

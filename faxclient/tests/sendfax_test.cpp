@@ -98,6 +98,10 @@ struct Call {
     return sendfax(server_ip.c_str(), user.c_str(), password.c_str(), fax_number.c_str(),
                    mail.c_str(), info.c_str(), filename.c_str(), maxdials);
   }
+  std::int32_t SendForJob(std::uint32_t* job_number) const {
+    return sendfax_job(server_ip.c_str(), user.c_str(), password.c_str(), fax_number.c_str(),
+                       mail.c_str(), info.c_str(), filename.c_str(), maxdials, job_number);
+  }
   // The same call with a short time limit, for servers that stop answering.
   std::int32_t SendWithin(int time_limit_ms) const {
     telvor::client::SendRequest request;
@@ -109,7 +113,7 @@ struct Call {
     request.info = info.c_str();
     request.filename = filename.c_str();
     request.maxdials = maxdials;
-    return telvor::client::RunSendFax(request, time_limit_ms);
+    return telvor::client::RunSendFax(request, time_limit_ms, nullptr);
   }
 };
 
@@ -139,12 +143,36 @@ class SendFaxTest : public ::testing::Test {
     return *servers_.back();
   }
 
-  static std::string Log() { return ReadFile("telvor.log"); }
+  static std::string Log() { return ReadFile(TELVOR_LOG_FILE); }
 
   fs::path dir_;
   fs::path previous_dir_;
   std::vector<std::unique_ptr<Server>> servers_;
 };
+
+// Callers use the names; the numbers are the documented ones.
+TEST(SendFaxNames, ResultsAndLogFileHaveTheirDocumentedValues) {
+  const std::pair<std::int32_t, std::int32_t> results[] = {
+      {TELVOR_SENT, 0},
+      {TELVOR_ERR_LOG, -100},
+      {TELVOR_ERR_ARGUMENT, -40},
+      {TELVOR_ERR_SOCKETS, -11},
+      {TELVOR_ERR_CONTROL_SOCKET, -12},
+      {TELVOR_ERR_CONNECT, -13},
+      {TELVOR_ERR_LOGIN, -14},
+      {TELVOR_ERR_DATA_SOCKET, -22},
+      {TELVOR_ERR_DATA_CONNECT, -23},
+      {TELVOR_ERR_UPLOAD, -24},
+      {TELVOR_ERR_FILE_OPEN, -30},
+      {TELVOR_ERR_NOT_POSTSCRIPT, -31},
+      {TELVOR_ERR_SERVER_FILE, -32},
+      {TELVOR_ERR_FILE_READ, -33},
+      {TELVOR_ERR_TIMEOUT, -50},
+      {TELVOR_ERR_JOB_REFUSED, -60},
+  };
+  for (const auto& [name, documented] : results) EXPECT_EQ(name, documented);
+  EXPECT_STREQ(TELVOR_LOG_FILE, "telvor.log");
+}
 
 // Compares log lines with expectations; an expectation ending in "*" matches
 // any line that starts with what precedes it.
@@ -227,7 +255,7 @@ TEST_F(SendFaxTest, SuccessfulCallLogsEveryStepAndStoresTheJob) {
   Server& server = StartServer(address);
   Call call;
   call.server_ip = address;
-  ASSERT_EQ(call.Send(), 0);
+  ASSERT_EQ(call.Send(), TELVOR_SENT);
 
   std::vector<std::string> expected = Header(address);
   expected.push_back("recv<--220 *");
@@ -238,7 +266,7 @@ TEST_F(SendFaxTest, SuccessfulCallLogsEveryStepAndStoresTheJob) {
 
   // The log holds the password: its owner's alone.
   struct stat info {};
-  ASSERT_EQ(stat("telvor.log", &info), 0);
+  ASSERT_EQ(stat(TELVOR_LOG_FILE, &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
 
   // Every line on the wire ends in a single line feed.
@@ -271,7 +299,7 @@ TEST_F(SendFaxTest, ServerBehavioursThatStillEndInAJob) {
     Call call;
     call.server_ip = c.address;
     const auto started = std::chrono::steady_clock::now();
-    ASSERT_EQ(call.Send(), 0);
+    ASSERT_EQ(call.Send(), TELVOR_SENT);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
     ASSERT_EQ(server.JobCount(), 1);
     EXPECT_EQ(server.JobDocument(1), Document(1124));
@@ -296,7 +324,7 @@ TEST_F(SendFaxTest, PassiveEndpointOnAnotherAddressGetsTheDataConnection) {
   Server& server = StartServer("127.0.1.6", behaviour);
   Call call;
   call.server_ip = "127.0.1.6";
-  ASSERT_EQ(call.Send(), 0);
+  ASSERT_EQ(call.Send(), TELVOR_SENT);
   EXPECT_NE(Log().find("\npassiv-ip:127.0.1.106\n"), std::string::npos);
   EXPECT_EQ(server.Upload(1), Document(1124));
   EXPECT_EQ(server.JobCount(), 1);
@@ -317,7 +345,7 @@ TEST_F(SendFaxTest, DataConnectFailsForAnEndpointThatIsNoneOrRefused) {
     Server& server = StartServer(address, behaviour);
     Call call;
     call.server_ip = address;
-    EXPECT_EQ(call.Send(), -23);
+    EXPECT_EQ(call.Send(), TELVOR_ERR_DATA_CONNECT);
     const std::string endpoint =
         reply != nullptr ? "\npassiv-ip:\npassiv-port:0\n" : "\npassiv-ip:" + address + "\n";
     const int error = reply != nullptr ? EADDRNOTAVAIL : ECONNREFUSED;
@@ -346,7 +374,7 @@ TEST_F(SendFaxTest, NoJobWithoutTheServersNameForTheDocument) {
     Server& server = StartServer(c.address, c.behaviour);
     Call call;
     call.server_ip = c.address;
-    EXPECT_EQ(call.Send(), -32);
+    EXPECT_EQ(call.Send(), TELVOR_ERR_SERVER_FILE);
     EXPECT_TRUE(EndsWith(Log(), "\nserver tmp file - error\n")) << Log();
     EXPECT_EQ(server.Transcript().find("JNEW"), std::string::npos);
     EXPECT_EQ(server.JobCount(), 0);
@@ -365,7 +393,7 @@ TEST_F(SendFaxTest, RefusedLoginBrokenUploadAndRefusedJobEachEndWithTheirOwnCode
     Server& server = StartServer(address, behaviour);
     Call call;
     call.server_ip = address;
-    EXPECT_EQ(call.Send(), -14);
+    EXPECT_EQ(call.Send(), TELVOR_ERR_LOGIN);
     EXPECT_EQ(server.Transcript(), "USER alice\nPASS s3cret\n");
     const std::string reply = behaviour.refuse_login ? "530 Login incorrect.\r" : "500 *";
     ExpectLines(Lines(Log().substr(Log().find("\nsend-->PASS"))),
@@ -382,7 +410,7 @@ TEST_F(SendFaxTest, RefusedLoginBrokenUploadAndRefusedJobEachEndWithTheirOwnCode
   Call call;
   call.server_ip = "127.0.1.26";
   call.filename = "big.ps";
-  EXPECT_EQ(call.Send(), -24);
+  EXPECT_EQ(call.Send(), TELVOR_ERR_UPLOAD);
   const std::string log = Log();
   const std::size_t at = log.rfind("\nsend data - error ");
   ASSERT_NE(at, std::string::npos) << log;
@@ -395,7 +423,9 @@ TEST_F(SendFaxTest, RefusedLoginBrokenUploadAndRefusedJobEachEndWithTheirOwnCode
   Server& refusing = StartServer("127.0.1.27", no_modem);
   call.server_ip = "127.0.1.27";
   call.filename = "page.ps";
-  EXPECT_EQ(call.Send(), -60);
+  std::uint32_t job_number = 7;  // the refusal names job 1: still not handed back
+  EXPECT_EQ(call.SendForJob(&job_number), TELVOR_ERR_JOB_REFUSED);
+  EXPECT_EQ(job_number, 0u);
   EXPECT_TRUE(EndsWith(Log(),
                        "\nsend-->JSUBM\n\nrecv<--460 Failed to submit job 1: Unspecified reason "
                        "(scheduler NAK'd request).\r\n\njob not submitted\n"))
@@ -412,7 +442,7 @@ TEST_F(SendFaxTest, LongServerFileNameIsSubmittedWhole) {
   Server& server = StartServer("127.0.1.14", behaviour);
   Call call;
   call.server_ip = "127.0.1.14";
-  ASSERT_EQ(call.Send(), 0);
+  ASSERT_EQ(call.Send(), TELVOR_SENT);
   EXPECT_NE(Log().find("\nserver tmp file: " + name + "\n"), std::string::npos);
   ASSERT_EQ(server.JobCount(), 1);
   EXPECT_NE(server.JobText(1).find("\nJPARM DOCUMENT " + name + "\n"), std::string::npos);
@@ -438,7 +468,7 @@ TEST_F(SendFaxTest, ServerThatStopsAnsweringEndsTheCallByItself) {
     Call call;
     call.server_ip = c.address;
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(call.SendWithin(500), -50);
+    EXPECT_EQ(call.SendWithin(500), TELVOR_ERR_TIMEOUT);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
     EXPECT_TRUE(EndsWith(Log(), c.log_end)) << Log();
     EXPECT_EQ(server.JobCount(), 0);
@@ -451,7 +481,7 @@ TEST_F(SendFaxTest, ArgumentsUpTo256BytesPassAndLongerOrSplittingOnesAreRefused)
   Call call;
   call.server_ip = "127.0.1.18";
   call.user = call.password = call.fax_number = call.mail = call.info = longest;
-  ASSERT_EQ(call.Send(), 0);
+  ASSERT_EQ(call.Send(), TELVOR_SENT);
   ASSERT_EQ(server.JobCount(), 1);
   const std::string job = server.JobText(1);
   for (const char* command :
@@ -461,7 +491,7 @@ TEST_F(SendFaxTest, ArgumentsUpTo256BytesPassAndLongerOrSplittingOnesAreRefused)
 
   // server_ip and filename are not checked: a long address fails to connect.
   call.server_ip = std::string(300, 'x');
-  EXPECT_EQ(call.Send(), -13);
+  EXPECT_EQ(call.Send(), TELVOR_ERR_CONNECT);
   call.server_ip = "127.0.1.18";
 
   std::string Call::*const checked[] = {&Call::user, &Call::password, &Call::fax_number,
@@ -474,7 +504,7 @@ TEST_F(SendFaxTest, ArgumentsUpTo256BytesPassAndLongerOrSplittingOnesAreRefused)
       Call bad;
       bad.server_ip = "127.0.1.18";
       bad.*argument = value;
-      EXPECT_EQ(bad.Send(), -40);
+      EXPECT_EQ(bad.Send(), TELVOR_ERR_ARGUMENT);
       const std::string log = Log();
       // The whole header, this argument included, then the refusal.
       EXPECT_NE(log.find(value + "\n"), std::string::npos);
@@ -486,18 +516,20 @@ TEST_F(SendFaxTest, ArgumentsUpTo256BytesPassAndLongerOrSplittingOnesAreRefused)
   EXPECT_EQ(server.JobCount(), 1);
 }
 
-TEST_F(SendFaxTest, MaxDialsIsClampedInTheJobAndLoggedAsPassed) {
+TEST_F(SendFaxTest, MaxDialsIsClampedInTheJobAndEachJobsNumberIsHandedBack) {
   Server& server = StartServer("127.0.1.19");
   const std::pair<std::int32_t, const char*> cases[] = {
       {-5, "1"}, {0, "1"}, {1, "1"}, {9, "9"}, {10, "9"}};
-  int job = 0;
+  std::uint32_t job = 0;
   for (const auto& [maxdials, clamped] : cases) {
     Call call;
     call.server_ip = "127.0.1.19";
     call.maxdials = maxdials;
-    ASSERT_EQ(call.Send(), 0);
+    std::uint32_t job_number = 0;
+    ASSERT_EQ(call.SendForJob(&job_number), TELVOR_SENT);
+    EXPECT_EQ(job_number, ++job);  // "200 Job N submitted."
     EXPECT_NE(Log().find("\nmaxdials: " + std::to_string(maxdials) + "\n"), std::string::npos);
-    const auto lines = Lines(server.JobText(++job));
+    const auto lines = Lines(server.JobText(static_cast<int>(job)));
     ASSERT_EQ(lines.size(), 22u);
     EXPECT_EQ(lines[8], "JPARM MAXDIALS 1");
     EXPECT_EQ(lines[19], std::string("JPARM MAXDIALS ") + clamped);
@@ -528,7 +560,7 @@ TEST_F(SendFaxTest, UploadStartsAtTheMarkerWithExactCounts) {
     Call call;
     call.server_ip = "127.0.1.20";
     call.filename = "doc.ps";
-    ASSERT_EQ(call.Send(), 0);
+    ASSERT_EQ(call.Send(), TELVOR_SENT);
     EXPECT_EQ(server.Upload(++upload), c.uploaded);
     const std::string log = Log();
     EXPECT_NE(log.find(std::string("\n") + c.blocks_line + "\n" + c.bytes_line + "\n"),
@@ -548,7 +580,7 @@ TEST_F(SendFaxTest, UploadStartsAtTheMarkerWithExactCounts) {
     Call call;
     call.server_ip = "127.0.1.20";
     call.filename = "doc.ps";
-    EXPECT_EQ(call.Send(), -31);
+    EXPECT_EQ(call.Send(), TELVOR_ERR_NOT_POSTSCRIPT);
     EXPECT_TRUE(EndsWith(Log(), "\nopen ps file - ok\nps file - NOT postscript format!!!\n"));
   }
 
@@ -558,7 +590,7 @@ TEST_F(SendFaxTest, UploadStartsAtTheMarkerWithExactCounts) {
     Call missing;
     missing.server_ip = "127.0.1.20";
     missing.filename = name;
-    EXPECT_EQ(missing.Send(), -30) << name;
+    EXPECT_EQ(missing.Send(), TELVOR_ERR_FILE_OPEN) << name;
     EXPECT_TRUE(EndsWith(Log(), "\ndata connect - ok\nopen ps file - error\n")) << name;
   }
   EXPECT_EQ(server.JobCount(), 3);
@@ -570,28 +602,28 @@ TEST_F(SendFaxTest, LogIsARegularFileNeverReachedThroughALink) {
   call.server_ip = "127.0.1.21";
 
   // A log left by an earlier call is emptied, and keeps its mode.
-  WriteFile("telvor.log", std::string(5000, 'x'));
-  ASSERT_EQ(chmod("telvor.log", 0640), 0);
-  ASSERT_EQ(call.Send(), 0);
+  WriteFile(TELVOR_LOG_FILE, std::string(5000, 'x'));
+  ASSERT_EQ(chmod(TELVOR_LOG_FILE, 0640), 0);
+  ASSERT_EQ(call.Send(), TELVOR_SENT);
   EXPECT_EQ(Log().rfind("sendfax log start - debug mode\n", 0), 0u);
   struct stat info {};
-  ASSERT_EQ(stat("telvor.log", &info), 0);
+  ASSERT_EQ(stat(TELVOR_LOG_FILE, &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0640u);
   const std::string transcript = server.Transcript();
 
   // A link planted at the log's name, and a directory, are never opened:
   // the link's target keeps its bytes and its mode.
-  ASSERT_EQ(unlink("telvor.log"), 0);
+  ASSERT_EQ(unlink(TELVOR_LOG_FILE), 0);
   WriteFile("target.txt", "keep\n");
   ASSERT_EQ(chmod("target.txt", 0644), 0);
-  ASSERT_EQ(symlink("target.txt", "telvor.log"), 0);
-  EXPECT_EQ(call.Send(), -100);
+  ASSERT_EQ(symlink("target.txt", TELVOR_LOG_FILE), 0);
+  EXPECT_EQ(call.Send(), TELVOR_ERR_LOG);
   EXPECT_EQ(ReadFile("target.txt"), "keep\n");
   ASSERT_EQ(stat("target.txt", &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0644u);
-  ASSERT_EQ(unlink("telvor.log"), 0);
-  fs::create_directory("telvor.log");
-  EXPECT_EQ(call.Send(), -100);
+  ASSERT_EQ(unlink(TELVOR_LOG_FILE), 0);
+  fs::create_directory(TELVOR_LOG_FILE);
+  EXPECT_EQ(call.Send(), TELVOR_ERR_LOG);
   EXPECT_EQ(server.Transcript(), transcript);  // neither reached the network
 }
 
@@ -600,7 +632,7 @@ TEST_F(SendFaxTest, ByteFFIsDoubledOnTheWireAndArrivesOnce) {
   Call call;
   call.server_ip = "127.0.1.28";
   call.info = "Caf\xFF \xFF\xFF";  // "ÿ" in Windows-1252
-  ASSERT_EQ(call.Send(), 0);
+  ASSERT_EQ(call.Send(), TELVOR_SENT);
   EXPECT_NE(server.Transcript().find("\nJPARM JOBINFO Caf\xFF\xFF \xFF\xFF\xFF\xFF\n"),
             std::string::npos);
   EXPECT_NE(server.JobText(1).find("\nJPARM JOBINFO Caf\xFF \xFF\xFF\n"), std::string::npos);
@@ -610,14 +642,17 @@ TEST_F(SendFaxTest, ByteFFIsDoubledOnTheWireAndArrivesOnce) {
 TEST_F(SendFaxTest, ConnectFailuresEndWithTheSocketsError) {
   Call call;
   call.server_ip = "127.0.1.22";  // nothing listens there
-  EXPECT_EQ(call.Send(), -13);
+  EXPECT_EQ(call.Send(), TELVOR_ERR_CONNECT);
   EXPECT_TRUE(
       EndsWith(Log(), "\nWSAstarup - ok\nconnect error " + std::to_string(ECONNREFUSED) + "\n"));
   call.server_ip = "fax.example.com";  // never looked up as a host name
-  EXPECT_EQ(call.Send(), -13);
+  EXPECT_EQ(call.Send(), TELVOR_ERR_CONNECT);
   EXPECT_TRUE(EndsWith(Log(), "\nconnect error " + std::to_string(EADDRNOTAVAIL) + "\n"));
-  // Missing texts are read as empty ones.
-  EXPECT_EQ(sendfax(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 0), -13);
+  // Missing texts are read as empty ones; a missing job number is not written.
+  EXPECT_EQ(sendfax(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 0),
+            TELVOR_ERR_CONNECT);
+  EXPECT_EQ(sendfax_job(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 0, nullptr),
+            TELVOR_ERR_CONNECT);
   EXPECT_NE(Log().find("\nserver ip: \nuser: \npassword: \n"), std::string::npos);
 }
 
@@ -648,10 +683,10 @@ TEST_F(SendFaxTest, SocketsThatCannotBeCreated) {
   call.server_ip = "127.0.1.23";
   // A whole call first, so that the sanitizers' type checks have what they
   // need before the descriptors run out (they open a pipe otherwise).
-  ASSERT_EQ(call.Send(), 0);
-  EXPECT_EQ(ResultWithDescriptorsLeft(call, 1), -12);
+  ASSERT_EQ(call.Send(), TELVOR_SENT);
+  EXPECT_EQ(ResultWithDescriptorsLeft(call, 1), TELVOR_ERR_CONTROL_SOCKET);
   EXPECT_TRUE(EndsWith(Log(), "\nparam size - ok\nWSAstarup - ok\n")) << Log();
-  EXPECT_EQ(ResultWithDescriptorsLeft(call, 2), -22);
+  EXPECT_EQ(ResultWithDescriptorsLeft(call, 2), TELVOR_ERR_DATA_SOCKET);
   EXPECT_TRUE(EndsWith(Log(), "\nsend-->STOT\n\nrecv<--\n")) << Log();
   EXPECT_EQ(server.JobCount(), 1);
 }

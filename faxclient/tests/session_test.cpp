@@ -1,9 +1,8 @@
-// The call's paths that real sockets cannot produce on demand, on a fake
-// platform and a fake clock: a sockets library that does not start, replies
-// that trickle in, connections that take bytes a few at a time or not at all,
-// and a connect that never ends.
-#include "session.h"
-
+// The call's paths that real sockets cannot produce on demand, through the
+// export with its own time limit, on a fake platform and a fake clock: a
+// sockets library that does not start, replies that come late or trickle in,
+// connections that take bytes a few at a time or not at all, and a connect
+// that never ends.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,6 +14,9 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "platform.h"
+#include "telvor/sendfax.h"
 
 namespace telvor::client {
 namespace {
@@ -125,7 +127,11 @@ class SessionTest : public ::testing::Test {
     std::filesystem::create_directories(dir_);
     document_ = (dir_ / "page.ps").string();
     std::ofstream(document_, std::ios::binary) << "%!PS-Adobe-3.0\nshowpage\n";
-    platform_ = std::make_unique<FakePlatform>((dir_ / "telvor.log").string());
+    NewPlatform();
+  }
+  // A fresh peer and clock for the next call.
+  void NewPlatform() {
+    platform_ = std::make_unique<FakePlatform>((dir_ / TELVOR_LOG_FILE).string());
     UsePlatform(platform_.get());
   }
   void TearDown() override {
@@ -134,7 +140,7 @@ class SessionTest : public ::testing::Test {
   }
 
   std::string Log() const {
-    std::ifstream in(dir_ / "telvor.log", std::ios::binary);
+    std::ifstream in(dir_ / TELVOR_LOG_FILE, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
@@ -151,14 +157,8 @@ class SessionTest : public ::testing::Test {
   }
 
   std::int32_t Run() {
-    SendRequest request;
-    request.server_ip = "127.0.1.250";
-    request.user = "alice";
-    request.password = "secret";
-    request.fax_number = "5551234";
-    request.filename = document_.c_str();
-    request.maxdials = 3;
-    return RunSendFax(request, 60000);
+    return sendfax("127.0.1.250", "alice", "secret", "5551234", nullptr, nullptr, document_.c_str(),
+                   3);
   }
 
   std::filesystem::path dir_;
@@ -168,41 +168,51 @@ class SessionTest : public ::testing::Test {
 
 TEST_F(SessionTest, SocketsLibraryThatDoesNotStartEndsTheCall) {
   platform_->startup_ok = false;
-  EXPECT_EQ(Run(), -11);
+  EXPECT_EQ(Run(), TELVOR_ERR_SOCKETS);
   EXPECT_TRUE(LogEndsWith("\nparam size - ok\nerror WSAstarup \n")) << Log();
   EXPECT_EQ(platform_->calls, std::vector<std::string>({"startup"}));
 }
 
 TEST_F(SessionTest, ConnectThatNeverEndsIsBoundedByTheTimeLimit) {
   platform_->connect_ms = -1;
-  EXPECT_EQ(Run(), -13);
+  EXPECT_EQ(Run(), TELVOR_ERR_CONNECT);
   EXPECT_EQ(platform_->NowMs(), 60000);
   EXPECT_TRUE(LogEndsWith("\nWSAstarup - ok\nconnect error 10060\n")) << Log();
   EXPECT_EQ(platform_->calls, std::vector<std::string>({"startup", "close 3", "cleanup"}));
 }
 
-TEST_F(SessionTest, TricklingReplyIsBoundedAsAWhole) {
+TEST_F(SessionTest, EachReplyIsWaitedForSixtySecondsAsAWhole) {
+  // Silent for 61 s after the greeting: the reply to "USER" is given up at 60 s.
+  AnswerLogin();
+  platform_->delay_ms = 61000;
+  EXPECT_EQ(Run(), TELVOR_ERR_TIMEOUT);
+  EXPECT_EQ(platform_->NowMs(), 60000);
+  EXPECT_TRUE(LogEndsWith("\nsend-->USER alice\n\nrecv - timeout\n")) << Log();
+
   // A byte every second and never a line end: each receive is in time, the
   // reply as a whole is not.
+  NewPlatform();
   platform_->connect_ms = 20;
   platform_->delay_ms = 1000;
   platform_->incoming.assign(200, "2");
-  EXPECT_EQ(Run(), -50);
+  EXPECT_EQ(Run(), TELVOR_ERR_TIMEOUT);
   EXPECT_EQ(platform_->NowMs(), 60020);
   EXPECT_TRUE(LogEndsWith("\nconnect - ok\nrecv - timeout\n")) << Log();
   EXPECT_EQ(platform_->calls, std::vector<std::string>({"startup", "close 3", "cleanup"}));
 }
 
-TEST_F(SessionTest, ConnectionsThatTakeAFewBytesAtATimeGetEveryByte) {
-  // Both connections take three bytes per send and then nothing for 59 s:
-  // every piece comes within the limit, so the call goes on however long.
+TEST_F(SessionTest, SlowPeerIsWaitedForUpTo59SecondsAtEveryStep) {
+  // Both connections take three bytes per send and then nothing for 59 s,
+  // and every reply comes 59 s after the last: each step is within the
+  // limit, so the call goes on however long.
   AnswerLogin();
+  platform_->delay_ms = 59000;
   platform_->control_peer.chunk = platform_->data_peer.chunk = 3;
   platform_->control_peer.stall_ms = platform_->data_peer.stall_ms = 59000;
   platform_->incoming.push_back("150 FILE: /tmp/doc1.ps\r\n");
   platform_->incoming.push_back("226 Transfer complete (FILE: /tmp/doc1.ps).\r\n");
   platform_->incoming.insert(platform_->incoming.end(), 21, "200 OK.\r\n");
-  EXPECT_EQ(Run(), 0) << Log();
+  EXPECT_EQ(Run(), TELVOR_SENT) << Log();
   EXPECT_EQ(platform_->data_peer.received, "%!PS-Adobe-3.0\nshowpage\n");
   const std::string& wire = platform_->control_peer.received;
   EXPECT_EQ(wire.rfind("USER alice\nPASS secret\nTYPE I\nPASV\nSTOT\nJNEW\n", 0), 0u) << wire;
@@ -213,7 +223,7 @@ TEST_F(SessionTest, ConnectionsThatTakeAFewBytesAtATimeGetEveryByte) {
 TEST_F(SessionTest, DocumentThatCannotBeReadEndsTheCallBeforeTheJob) {
   AnswerLogin();
   platform_->unreadable_document = true;  // a directory: POSIX opens it, reading fails
-  EXPECT_EQ(Run(), -33);
+  EXPECT_EQ(Run(), TELVOR_ERR_FILE_READ);
   EXPECT_TRUE(LogEndsWith("\nopen ps file - ok\nread ps file - error\n")) << Log();
   EXPECT_EQ(platform_->data_peer.received, "");
 }
@@ -221,7 +231,7 @@ TEST_F(SessionTest, DocumentThatCannotBeReadEndsTheCallBeforeTheJob) {
 TEST_F(SessionTest, DataConnectionThatTakesNothingEndsTheCall) {
   AnswerLogin();
   platform_->data_peer.ready_at = kNever;
-  EXPECT_EQ(Run(), -50);
+  EXPECT_EQ(Run(), TELVOR_ERR_TIMEOUT);
   EXPECT_TRUE(LogEndsWith("\nsend data - 0 blocks, 5 B\nsend data - timeout\n")) << Log();
   EXPECT_EQ(platform_->calls,
             std::vector<std::string>({"startup", "close 4", "close 3", "cleanup"}));

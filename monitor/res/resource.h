@@ -1,10 +1,10 @@
 /* Dialog and bitmap resources of the monitor: names, control ids and texts,
    shared by the resource script and the code (a C header, as the resource
-   compiler reads it). Code takes a text as u"" QUOR_..._TEXT. The ids, captions
-   and labels of the fields a host can answer are in quor/prepared_answers.h. */
+   compiler reads it). Code takes a text as u"" QUOR_..._TEXT. The ids, captions,
+   labels and buttons of the fields a host shows are in quor/forms.h. */
 #pragma once
 
-#include "quor/prepared_answers.h"
+#include "quor/forms.h"
 
 #define QUOR_SETUP_DIALOG "HSETUP"
 #define QUOR_FAX_NUMBER_DIALOG "CALLNUM"
@@ -18,9 +18,7 @@
 #define QUOR_ID_MAIL_LABEL 1007
 #define QUOR_ID_DEFAULT_ATTEMPTS_LABEL 1008
 #define QUOR_ID_BANNER 1010
-#define QUOR_OK_TEXT "OK"
 
 /* CALLNUM */
 #define QUOR_ID_ATTEMPTS_LABEL 1001
 #define QUOR_ID_INFO_LABEL 1004
-#define QUOR_SEND_FAX_TEXT "Send Fax"

@@ -1,6 +1,8 @@
-// The monitor library's one export and its load notification.
+// The monitor library's export, its host registration on POSIX systems and
+// its load notification on Windows.
 #include "operations.h"
 #include "platform.h"
+#include "quor/host.h"
 #include "quor/spooler.h"
 
 #ifdef _WIN32
@@ -13,6 +15,12 @@ extern "C" QUOR_EXPORT LPMONITOR2 WINAPI InitializePrintMonitor2(PMONITORINIT pM
                                                                  PHANDLE phMonitor) {
   return quor::InitializeMonitor(pMonitorInit, phMonitor);
 }
+
+#ifndef _WIN32
+extern "C" QUOR_EXPORT BOOL WINAPI QuorRegisterHost(const QUOR_HOST* pHost) {
+  return quor::RegisterHost(pHost) ? TRUE : FALSE;
+}
+#endif
 
 #ifdef _WIN32
 // The monitor starts no threads and needs no per-thread notifications.

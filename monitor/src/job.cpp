@@ -59,11 +59,22 @@ void EndJob(FaxJob& job) {
   job.printer = nullptr;
 }
 
+void ReportJob(const FaxJob& job, JobState state, std::int32_t send_fax_result = 0,
+               std::uint32_t error = 0, std::uint32_t server_job = 0) {
+  const bool has_file = state == JobState::kStarted || state == JobState::kNotSent;
+  CurrentPlatform().ReportJob(
+      {job.job_id, state, send_fax_result, server_job, error, has_file ? job.spool_path : nullptr});
+}
+
 // A job that did not go out ends before its message box, which blocks the
 // thread: the spooler's printer handle is not held while the person reads.
-void EndJobAndReport(FaxJob& job, const char16_t* format, std::int32_t code) {
+// The host hears of it after the person.
+void EndJobAndReport(FaxJob& job, const char16_t* format, std::int32_t code,
+                     std::int32_t send_fax_result = 0) {
   EndJob(job);
   ReportCode(format, code);
+  ReportJob(job, JobState::kNotSent, send_fax_result,
+            send_fax_result != 0 ? 0 : static_cast<std::uint32_t>(code));
 }
 
 template <std::size_t N>
@@ -138,6 +149,7 @@ BOOL WINAPI StartDocPort(HANDLE, LPWSTR pPrinterName, DWORD JobId, DWORD, LPBYTE
     return FALSE;
   }
   AddJobUser(job.printer, JobId);
+  ReportJob(job, JobState::kStarted);
   return TRUE;
 }
 
@@ -177,6 +189,7 @@ BOOL WINAPI EndDocPort(HANDLE) {
   if (!send_fax) {
     // The port was not opened: the job ends, its spool file stays.
     EndJob(job);
+    ReportJob(job, JobState::kNotSent, 0, win_error::kInvalidHandle);
     platform.SetLastError(win_error::kInvalidHandle);
     return FALSE;
   }
@@ -190,6 +203,7 @@ BOOL WINAPI EndDocPort(HANDLE) {
       // The person chose not to send.
       platform.RemoveFile(job.spool_path);
       EndJob(job);
+      ReportJob(job, JobState::kCancelled);
       return TRUE;
     case DialogResult::kFailed:
       EndJobAndReport(job, kDialogFailed, LastErrorCode());
@@ -215,15 +229,23 @@ BOOL WINAPI EndDocPort(HANDLE) {
     return FALSE;
   }
 
+  // The variant with the server's job number when the client has it, for
+  // the host to show.
+  std::uint32_t server_job = 0;
+  const SendFaxJobFunction send_fax_job = BoundSendFaxJob();
   const std::int32_t result =
-      send_fax(g_settings.server_ip.text, g_settings.user.text, g_settings.password.text,
-               fax_number, g_settings.mail.text, info, file_name, maxdials);
-  if (result != 0) {
-    EndJobAndReport(job, kSendFaxFailed, result);
+      send_fax_job
+          ? send_fax_job(g_settings.server_ip.text, g_settings.user.text, g_settings.password.text,
+                         fax_number, g_settings.mail.text, info, file_name, maxdials, &server_job)
+          : send_fax(g_settings.server_ip.text, g_settings.user.text, g_settings.password.text,
+                     fax_number, g_settings.mail.text, info, file_name, maxdials);
+  if (result != TELVOR_SENT) {
+    EndJobAndReport(job, kSendFaxFailed, result, result);
     return FALSE;
   }
   EndJob(job);
   platform.RemoveFile(job.spool_path);
+  ReportJob(job, JobState::kSent, result, 0, server_job);
   return TRUE;
 }
 

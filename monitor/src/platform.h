@@ -10,6 +10,10 @@
 #include "telvor/sendfax.h"
 #include "widths.h"
 
+#ifndef _WIN32
+struct _QUOR_HOST;  // quor/host.h
+#endif
+
 namespace quor {
 
 using Handle = void*;
@@ -31,6 +35,18 @@ struct FaxNumberFields {
 };
 
 enum class DialogResult { kOk, kCancel, kFailed };
+
+// What became of a job, for the host that printed it.
+enum class JobState : std::uint32_t { kStarted = 1, kSent, kNotSent, kCancelled };
+
+struct JobReport {
+  std::uint32_t job_id;
+  JobState state;
+  std::int32_t send_fax_result;  // kSent, kNotSent: sendfax's result (0: not called)
+  std::uint32_t server_job;      // kSent: the server's job number, 0 when unknown
+  std::uint32_t error;           // kNotSent before sendfax: the error code
+  const char16_t* spool_file;    // kStarted, kNotSent: the spool file
+};
 
 // The two dialogs, as the prompt program is asked for one.
 enum class DialogKind : std::uint32_t { kSetup = 1, kFaxNumber = 2 };
@@ -83,6 +99,9 @@ class Platform {
   // library search.
   virtual Handle LoadFaxLibrary() = 0;
   virtual SendFaxFunction ResolveSendFax(Handle library, const char* name) = 0;
+  // The variant that also gives the server's job number; null, with no error,
+  // when the library has none.
+  virtual SendFaxJobFunction ResolveSendFaxJob(Handle library, const char* name) = 0;
   virtual bool FreeFaxLibrary(Handle library) = 0;
 
   // The two dialogs. `fields` holds the initial attempts text; on kOk every
@@ -129,6 +148,9 @@ class Platform {
                                   const char16_t* caption, std::uint32_t seconds) = 0;
   // An entry in the system's log, for whoever looks later.
   virtual void LogEvent(const char16_t* text) = 0;
+  // Tells the host that printed the job what became of it: the POSIX hosts
+  // show it; the Windows spooler learns it from the job's state.
+  virtual void ReportJob(const JobReport& report) = 0;
 
   // UTF-16 to the ANSI code page, with the terminator, into `capacity` bytes.
   // Fails (last error set) rather than cut the text.
@@ -141,6 +163,12 @@ Platform& SystemPlatform();
 Platform& CurrentPlatform();
 // Tests put a fake in place; null restores the system's.
 void UsePlatform(Platform* platform);
+
+#ifndef _WIN32
+// The host's table of calls (quor/host.h), copied; null forgets it. False
+// for a table of another size.
+bool RegisterHost(const ::_QUOR_HOST* host);
+#endif
 
 #ifdef _WIN32
 // The monitor library's own module, where the dialog templates are, as its

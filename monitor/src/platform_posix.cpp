@@ -1,7 +1,8 @@
 // The monitor's platform layer on POSIX systems, where a spooler host of our
 // own loads the monitor: files locked against a second opener, TEMP from the
-// environment, the client library by its file name, the terminal forms for
-// the dialogs, messages on standard error, and the host's printer calls.
+// environment, the client library by its file name, and what the host
+// registered (quor/host.h): the printer calls, the last error, the forms,
+// the messages and the job reports.
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -16,11 +17,12 @@
 #include <string>
 
 #include "platform.h"
+#include "quor/host.h"
 #include "quor/spooler.h"
+#include "telvor_common/posix_io.h"
 #include "telvor_common/text.h"
 #include "telvor_common/win_errors.h"
 #include "temp_name.h"
-#include "terminal_forms.h"
 
 namespace quor {
 
@@ -40,31 +42,40 @@ int ToFd(Handle handle) { return static_cast<int>(reinterpret_cast<std::intptr_t
 
 std::string Narrow(const char16_t* text) { return telvor::ToUtf8(text); }
 
-// A call the spooler host exports, looked up in the process.
-template <typename Function>
-Function HostFunction(const char* name) {
-  return reinterpret_cast<Function>(dlsym(RTLD_DEFAULT, name));
-}
-
-using SetLastErrorFunction = void (*)(DWORD);
-using GetLastErrorFunction = DWORD (*)();
-using OpenPrinterFunction = BOOL (*)(LPWSTR, LPHANDLE, LPPRINTER_DEFAULTSW);
-using SetJobFunction = BOOL (*)(HANDLE, DWORD, DWORD, LPBYTE, DWORD);
-using ClosePrinterFunction = BOOL (*)(HANDLE);
-
 // The last error when the host keeps none of its own.
 thread_local std::uint32_t t_last_error = 0;
+
+// The host's table; a zeroed one until a host registers. The host registers
+// before it initialises the monitor, so no lock.
+QUOR_HOST g_host;
+
+template <std::size_t N>
+void CopyField(char16_t (&to)[N], const WCHAR (&from)[N]) {
+  for (std::size_t i = 0; i < N; ++i) to[i] = from[i];
+  to[N - 1] = 0;  // whatever the host left there
+}
+
+DialogResult FormResult(DWORD answer) {
+  switch (answer) {
+    case QUOR_FORM_OK:
+      return DialogResult::kOk;
+    case QUOR_FORM_CANCEL:
+      return DialogResult::kCancel;
+    default:
+      return DialogResult::kFailed;
+  }
+}
 
 class PosixPlatform final : public Platform {
  public:
   std::uint32_t LastError() override {
-    if (const auto get = HostFunction<GetLastErrorFunction>("GetLastError")) return get();
+    if (g_host.pfnGetLastError) return g_host.pfnGetLastError(g_host.pContext);
     return t_last_error;
   }
 
   void SetLastError(std::uint32_t code) override {
     t_last_error = code;
-    if (const auto set = HostFunction<SetLastErrorFunction>("SetLastError")) set(code);
+    if (g_host.pfnSetLastError) g_host.pfnSetLastError(g_host.pContext, code);
   }
 
   void* AllocateTable(std::size_t size) override {
@@ -90,20 +101,12 @@ class PosixPlatform final : public Platform {
 
   bool AppendToFile(Handle file, const void* data, std::uint32_t size,
                     std::uint32_t* written) override {
-    const auto* bytes = static_cast<const char*>(data);
-    std::uint32_t done = 0;
-    while (done < size) {
-      const ssize_t n = write(ToFd(file), bytes + done, size - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        SetLastError(n < 0 ? win_error::FromErrno(errno) : win_error::kDiskFull);
-        *written = done;
-        return false;
-      }
-      done += static_cast<std::uint32_t>(n);
-    }
-    *written = done;
-    return true;
+    std::size_t done = 0;
+    const int error = telvor::WriteAll(ToFd(file), data, size, &done);
+    *written = static_cast<std::uint32_t>(done);
+    if (error == 0) return true;
+    SetLastError(win_error::FromErrno(error));
+    return false;
   }
 
   bool CutFileHere(Handle file) override {
@@ -183,6 +186,10 @@ class PosixPlatform final : public Platform {
     return entry;
   }
 
+  SendFaxJobFunction ResolveSendFaxJob(Handle library, const char* name) override {
+    return reinterpret_cast<SendFaxJobFunction>(dlsym(library, name));
+  }
+
   bool FreeFaxLibrary(Handle library) override {
     if (library && dlclose(library) == 0) return true;
     SetLastError(win_error::kInvalidHandle);
@@ -190,48 +197,78 @@ class PosixPlatform final : public Platform {
   }
 
   DialogResult AskSettings(SetupFields& fields) override {
-    int error = 0;
-    const DialogResult result = RunSetupForm(fields, error);
-    if (result == DialogResult::kFailed) SetLastError(win_error::FromErrno(error));
+    if (!g_host.pfnAskSetup) return NoForm();
+    QUOR_SETUP_FORM form{};
+    CopyField(form.Attempts, fields.attempts);
+    DWORD error = 0;
+    const DialogResult result = FormResult(g_host.pfnAskSetup(g_host.pContext, &form, &error));
+    if (result == DialogResult::kOk) {
+      CopyField(fields.server_ip, form.ServerIp);
+      CopyField(fields.user, form.User);
+      CopyField(fields.password, form.Password);
+      CopyField(fields.mail, form.Mail);
+      CopyField(fields.attempts, form.Attempts);
+    }
+    if (result == DialogResult::kFailed) SetLastError(error);
     return result;
   }
 
   DialogResult AskFaxNumber(FaxNumberFields& fields) override {
-    int error = 0;
-    const DialogResult result = RunFaxNumberForm(fields, error);
-    if (result == DialogResult::kFailed) SetLastError(win_error::FromErrno(error));
+    if (!g_host.pfnAskFaxNumber) return NoForm();
+    QUOR_FAX_NUMBER_FORM form{};
+    CopyField(form.Attempts, fields.attempts);
+    DWORD error = 0;
+    const DialogResult result = FormResult(g_host.pfnAskFaxNumber(g_host.pContext, &form, &error));
+    if (result == DialogResult::kOk) {
+      CopyField(fields.fax_number, form.FaxNumber);
+      CopyField(fields.attempts, form.Attempts);
+      CopyField(fields.info, form.Info);
+    }
+    if (result == DialogResult::kFailed) SetLastError(error);
     return result;
   }
 
   void ShowMessage(const char16_t* text, const char16_t* caption, Owner) override {
+    if (g_host.pfnShowMessage) {
+      g_host.pfnShowMessage(g_host.pContext, text, caption);
+      return;
+    }
     std::string line = Narrow(caption) + ": " + Narrow(text);
     if (line.back() != '\n') line.push_back('\n');
-    std::fputs(line.c_str(), stderr);
-    std::fflush(stderr);
+    telvor::WriteAll(STDERR_FILENO, line.data(), line.size());
   }
 
   bool OpenJobPrinter(const char16_t* printer_name, Handle* printer) override {
-    const auto open_printer = HostFunction<OpenPrinterFunction>("OpenPrinterW");
-    if (!open_printer) return Missing();
-    telvor::Text name(printer_name);
-    return open_printer(name.data(), printer, nullptr) != FALSE;
+    if (!g_host.pfnOpenPrinter) return Missing();
+    return g_host.pfnOpenPrinter(g_host.pContext, printer_name, printer) != FALSE;
   }
 
   bool MarkJobSent(Handle printer, std::uint32_t job_id) override {
-    const auto set_job = HostFunction<SetJobFunction>("SetJobW");
-    if (!set_job) return Missing();
-    return set_job(printer, job_id, 0, nullptr, JOB_CONTROL_SENT_TO_PRINTER) != FALSE;
+    if (!g_host.pfnSetJob) return Missing();
+    return g_host.pfnSetJob(g_host.pContext, printer, job_id, JOB_CONTROL_SENT_TO_PRINTER) != FALSE;
   }
 
   bool CloseJobPrinter(Handle printer) override {
-    const auto close_printer = HostFunction<ClosePrinterFunction>("ClosePrinter");
-    if (!close_printer) return Missing();
-    return close_printer(printer) != FALSE;
+    if (!g_host.pfnClosePrinter) return Missing();
+    return g_host.pfnClosePrinter(g_host.pContext, printer) != FALSE;
   }
 
-  // The host runs the job in the terminal of the person who printed: the
-  // forms and messages are shown there, and there is no other session to
-  // reach nor a system log of the monitor's own.
+  void ReportJob(const JobReport& report) override {
+    if (!g_host.pfnReportJob) return;
+    QUOR_JOB_REPORT record{};
+    record.cbSize = sizeof record;
+    record.JobId = report.job_id;
+    record.State = static_cast<DWORD>(report.state);
+    record.SendFaxResult = report.send_fax_result;
+    record.ServerJob = report.server_job;
+    record.Error = report.error;
+    record.pSpoolFile = report.spool_file;
+    g_host.pfnReportJob(g_host.pContext, &record);
+  }
+
+  // The host runs the job for the person who printed and shows the forms
+  // and messages itself: there is no other session to reach nor a system log
+  // of the monitor's own.
   bool OnVisibleDesktop() override { return true; }
   Handle TakeCallerToken(std::uint32_t* session) override {
     *session = kNoSession;
@@ -276,6 +313,10 @@ class PosixPlatform final : public Platform {
     SetLastError(win_error::kProcNotFound);
     return false;
   }
+  DialogResult NoForm() {
+    SetLastError(win_error::kNotSupported);
+    return DialogResult::kFailed;
+  }
 
   // The spooler drives one job at a time: no lock.
   std::uint32_t last_fresh_number_ = 0;
@@ -292,6 +333,15 @@ class PosixPlatform final : public Platform {
 Platform& SystemPlatform() {
   static PosixPlatform platform;
   return platform;
+}
+
+bool RegisterHost(const QUOR_HOST* host) {
+  if (host && host->cbSize != sizeof(QUOR_HOST)) {
+    SystemPlatform().SetLastError(win_error::kInvalidParameter);
+    return false;
+  }
+  g_host = host ? *host : QUOR_HOST{};
+  return true;
 }
 
 }  // namespace quor

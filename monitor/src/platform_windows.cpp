@@ -218,6 +218,13 @@ class WindowsPlatform final : public Platform {
     return reinterpret_cast<SendFaxFunction>(reinterpret_cast<void (*)()>(address));
   }
 
+  SendFaxJobFunction ResolveSendFaxJob(Handle library, const char* name) override {
+    const DWORD error = GetLastError();
+    const FARPROC address = GetProcAddress(static_cast<HMODULE>(library), name);
+    SetLastError(error);  // an older library without it is no failure
+    return reinterpret_cast<SendFaxJobFunction>(reinterpret_cast<void (*)()>(address));
+  }
+
   bool FreeFaxLibrary(Handle library) override {
     return FreeLibrary(static_cast<HMODULE>(library)) != FALSE;
   }
@@ -355,6 +362,10 @@ class WindowsPlatform final : public Platform {
                  nullptr);
     DeregisterEventSource(source);
   }
+
+  // The spooler follows the job through its own state; the server's job
+  // number is in the client's log.
+  void ReportJob(const JobReport&) override {}
 
   bool ToAnsi(const char16_t* text, char* out, std::size_t capacity) override {
     return WideCharToMultiByte(CP_ACP, 0, AsWide(text), -1, out, static_cast<int>(capacity),

@@ -12,6 +12,7 @@ namespace {
 // The placeholder's fixed number gives the name fax777.tmp.
 constexpr std::uint32_t kPlaceholderNumber = 0x777;
 constexpr char kSendFaxExport[] = "sendfax";
+constexpr char kSendFaxJobExport[] = "sendfax_job";
 
 constexpr char16_t kLoadLibraryFailed[] = u"LoadLibrary error %d\n";
 constexpr char16_t kGetProcAddressFailed[] = u"GetProcAddress error %d\n";
@@ -22,6 +23,7 @@ constexpr char16_t kCreateFileFailed[] = u"CreateFile error %d\n";
 struct FaxLibrary {
   Handle module;
   SendFaxFunction entry;
+  SendFaxJobFunction job_entry;  // null in a client without it
 };
 FaxLibrary g_fax_library;
 
@@ -65,6 +67,7 @@ BOOL WINAPI OpenPort(HANDLE hMonitor, LPWSTR, PHANDLE pHandle) {
   }
   g_fax_library.module = library;
   g_fax_library.entry = entry;
+  g_fax_library.job_entry = platform.ResolveSendFaxJob(library, kSendFaxJobExport);
   *pHandle = placeholder;
   return TRUE;
 }
@@ -79,6 +82,8 @@ BOOL WINAPI ClosePort(HANDLE hPort) {
 }
 
 SendFaxFunction BoundSendFax() { return g_fax_library.entry; }
+
+SendFaxJobFunction BoundSendFaxJob() { return g_fax_library.job_entry; }
 
 void ResetPortLifetime() { g_fax_library = FaxLibrary{}; }
 

@@ -13,6 +13,8 @@ BOOL WINAPI ClosePort(HANDLE hPort);
 // sendfax as the last successful OpenPort bound it; null before that and
 // after ClosePort.
 SendFaxFunction BoundSendFax();
+// sendfax_job, when the bound client has it.
+SendFaxJobFunction BoundSendFaxJob();
 
 // Back to the state at load: no library bound.
 void ResetPortLifetime();

@@ -6,16 +6,17 @@
 
 #include "platform.h"
 #include "quor/spooler.h"
+#include "telvor_common/names.h"
 #include "widths.h"
 
 namespace quor {
 
-// The values of the monitor's key.
-inline constexpr char16_t kServerIpValue[] = u"HylaFAXServerIp";
-inline constexpr char16_t kUserValue[] = u"User";
-inline constexpr char16_t kPasswordValue[] = u"Password";
-inline constexpr char16_t kMailValue[] = u"MailAddress";
-inline constexpr char16_t kAttemptsValue[] = u"Attempts";
+using telvor::kAttemptsValue;
+using telvor::kMailValue;
+using telvor::kPasswordValue;
+using telvor::kServerIpValue;
+using telvor::kUserValue;
+
 // Attempts until the setup has stored one.
 inline constexpr char16_t kInitialAttempts[] = u"1";
 

@@ -3,20 +3,22 @@
 
 #include <cstddef>
 
+#include "quor/forms.h"
+
 namespace quor {
 
 // Paths: the platform's path limit (MAX_PATH), which the temporary-name call
 // may fill.
 inline constexpr std::size_t kPathUnits = 260;
 // A setting or a note: 127 characters.
-inline constexpr std::size_t kTextUnits = 128;
-inline constexpr std::size_t kTextLimit = kTextUnits - 1;
+inline constexpr std::size_t kTextUnits = QUOR_TEXT_UNITS;
+inline constexpr std::size_t kTextLimit = QUOR_TEXT_LIMIT;
 // Dial attempts: one digit.
-inline constexpr std::size_t kAttemptsUnits = 2;
-inline constexpr std::size_t kAttemptsLimit = kAttemptsUnits - 1;
+inline constexpr std::size_t kAttemptsUnits = QUOR_ATTEMPTS_UNITS;
+inline constexpr std::size_t kAttemptsLimit = QUOR_ATTEMPTS_LIMIT;
 // Fax number: up to 14 digits are entered.
-inline constexpr std::size_t kFaxNumberUnits = 16;
-inline constexpr std::size_t kFaxNumberLimit = 14;
+inline constexpr std::size_t kFaxNumberUnits = QUOR_FAX_NUMBER_UNITS;
+inline constexpr std::size_t kFaxNumberLimit = QUOR_FAX_NUMBER_LIMIT;
 
 // Narrow (ANSI code page) buffers: no code page takes more than three bytes
 // for one UTF-16 unit (UTF-8 needs three for a BMP character and four for a

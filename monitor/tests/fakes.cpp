@@ -102,6 +102,16 @@ std::int32_t FakeSendFax(const char* server_ip, const char* user, const char* pa
   return g_sendfax_result;
 }
 
+std::int32_t FakeSendFaxJob(const char* server_ip, const char* user, const char* password,
+                            const char* fax_number, const char* mail, const char* info,
+                            const char* filename, std::int32_t maxdials, std::uint32_t* job) {
+  *job = 0;
+  const std::int32_t result =
+      FakeSendFax(server_ip, user, password, fax_number, mail, info, filename, maxdials);
+  if (result == 0) *job = g_platform->server_job;
+  return result;
+}
+
 }  // namespace
 
 std::vector<SendFaxCall> g_sendfax_calls;
@@ -219,6 +229,19 @@ SendFaxFunction FakePlatform::ResolveSendFax(Handle library, const char* name) {
     return nullptr;
   }
   return FakeSendFax;
+}
+
+SendFaxJobFunction FakePlatform::ResolveSendFaxJob(Handle library, const char* name) {
+  if (!client_has_job_number || library != &g_library_marker ||
+      std::string(name) != "sendfax_job") {
+    return nullptr;
+  }
+  return FakeSendFaxJob;
+}
+
+void FakePlatform::ReportJob(const JobReport& report) {
+  reports.push_back({report.job_id, report.state, report.send_fax_result, report.server_job,
+                     report.error, report.spool_file ? report.spool_file : u""});
 }
 
 bool FakePlatform::FreeFaxLibrary(Handle library) {

@@ -35,6 +35,16 @@ struct SessionMessage {
   std::u16string caption;
 };
 
+// A job report the monitor gave its host, with its spool file kept.
+struct ReportedJob {
+  std::uint32_t job_id;
+  JobState state;
+  std::int32_t send_fax_result;
+  std::uint32_t server_job;
+  std::uint32_t error;
+  std::u16string spool_file;
+};
+
 struct FakeFile {
   std::string content;
   bool open = false;
@@ -59,6 +69,10 @@ class FakePlatform : public Platform {
   bool load_fails = false;
   bool resolve_fails = false;
   int library_references = 0;
+  // The client offers sendfax_job, which gives `server_job` for a sent fax.
+  bool client_has_job_number = true;
+  std::uint32_t server_job = 0;
+  std::vector<ReportedJob> reports;
 
   DialogResult setup_result = DialogResult::kCancel;
   SetupFields setup_answer{};
@@ -113,6 +127,7 @@ class FakePlatform : public Platform {
                                     char16_t* path) override;
   Handle LoadFaxLibrary() override;
   SendFaxFunction ResolveSendFax(Handle library, const char* name) override;
+  SendFaxJobFunction ResolveSendFaxJob(Handle library, const char* name) override;
   bool FreeFaxLibrary(Handle library) override;
   DialogResult AskSettings(SetupFields& fields) override;
   DialogResult AskFaxNumber(FaxNumberFields& fields) override;
@@ -133,6 +148,7 @@ class FakePlatform : public Platform {
   void SendSessionMessage(std::uint32_t session, const char16_t* text, const char16_t* caption,
                           std::uint32_t seconds) override;
   void LogEvent(const char16_t* text) override { events.push_back(text); }
+  void ReportJob(const JobReport& report) override;
 
   bool IsOpen(const std::u16string& path) const;
   bool Exists(const std::u16string& path) const { return files.count(path) != 0; }

@@ -1,5 +1,6 @@
 // A print job through the port: opening, capture, the fax-number dialog,
 // sendfax, and what is left behind.
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,13 @@ using Texts = std::vector<std::u16string>;
 constexpr char16_t kPlaceholder[] = u"/tmp/spool/fax777.tmp";
 constexpr char16_t kFirstSpoolFile[] = u"/tmp/spool/fax1A2B.tmp";
 constexpr char16_t kSecondSpoolFile[] = u"/tmp/spool/fax1A2C.tmp";
+
+// The spool file with the temporary-name rule's `number`.
+std::u16string TempPath(std::uint32_t number) {
+  char name[32];
+  std::snprintf(name, sizeof name, "/tmp/spool/fax%X.tmp", number);
+  return telvor::FromUtf8(name);
+}
 
 class JobTest : public MonitorTest {
  protected:
@@ -32,6 +40,7 @@ class JobTest : public MonitorTest {
 };
 
 TEST_F(JobTest, AJobIsCapturedSentAndCleanedUp) {
+  platform.server_job = 41;
   HANDLE port = SentinelHandle();
   ASSERT_TRUE(Open(&port));
   EXPECT_TRUE(platform.IsOpen(kPlaceholder));
@@ -60,6 +69,13 @@ TEST_F(JobTest, AJobIsCapturedSentAndCleanedUp) {
   EXPECT_FALSE(platform.Exists(kFirstSpoolFile));
   ExpectJobEnded();
   EXPECT_TRUE(platform.messages.empty());
+  // The host hears of the start and of the server's job number.
+  ASSERT_EQ(platform.reports.size(), 2u);
+  EXPECT_EQ(platform.reports[0].state, JobState::kStarted);
+  EXPECT_EQ(platform.reports[0].job_id, kJobId);
+  EXPECT_EQ(platform.reports[0].spool_file, kFirstSpoolFile);
+  EXPECT_EQ(platform.reports[1].state, JobState::kSent);
+  EXPECT_EQ(platform.reports[1].server_job, 41u);
 
   EXPECT_TRUE(Close(port));
   EXPECT_FALSE(platform.IsOpen(kPlaceholder));
@@ -117,18 +133,37 @@ TEST_F(JobTest, ATempEndingInASeparatorGivesADoubledSeparator) {
   EXPECT_EQ(g_sendfax_calls.at(0).filename, "/tmp/spool//fax1A2B.tmp");
 }
 
-TEST_F(JobTest, AFailedSendIsShownAndKeepsTheSpoolFile) {
-  g_sendfax_result = -40;
+// Every failure sendfax can give, not only one of them, keeps the document
+// and is told to the person and to the host.
+TEST_F(JobTest, EveryFailedSendIsShownAndKeepsTheSpoolFile) {
   const HANDLE port = OpenOrFail();
-  ASSERT_TRUE(Start(port));
-  Write(port, "%!PS\n");
-  EXPECT_FALSE(End(port));
-  ASSERT_EQ(platform.messages.size(), 1u);
-  EXPECT_EQ(platform.messages[0].text, u"SendFax error -40\n");
-  EXPECT_EQ(platform.messages[0].caption, u"TelvMon");
-  EXPECT_EQ(platform.messages[0].owner, Owner::kNone);
-  EXPECT_EQ(platform.files[kFirstSpoolFile].content, "%!PS\n");
-  ExpectJobEnded();
+  std::uint32_t number = 0x1A2B;
+  for (const std::int32_t code :
+       {TELVOR_ERR_LOG, TELVOR_ERR_ARGUMENT, TELVOR_ERR_SOCKETS, TELVOR_ERR_CONTROL_SOCKET,
+        TELVOR_ERR_CONNECT, TELVOR_ERR_LOGIN, TELVOR_ERR_DATA_SOCKET, TELVOR_ERR_DATA_CONNECT,
+        TELVOR_ERR_UPLOAD, TELVOR_ERR_FILE_OPEN, TELVOR_ERR_NOT_POSTSCRIPT, TELVOR_ERR_SERVER_FILE,
+        TELVOR_ERR_FILE_READ, TELVOR_ERR_TIMEOUT, TELVOR_ERR_JOB_REFUSED, 1, -1}) {
+    SCOPED_TRACE(code);
+    g_sendfax_result = code;
+    platform.messages.clear();
+    platform.reports.clear();
+    platform.jobs_sent.clear();
+    ASSERT_TRUE(Start(port));
+    Write(port, "%!PS\n");
+    EXPECT_FALSE(End(port));
+    ASSERT_EQ(platform.messages.size(), 1u);
+    EXPECT_EQ(platform.messages[0].text,
+              u"SendFax error " + telvor::FromUtf8(std::to_string(code)) + u"\n");
+    EXPECT_EQ(platform.messages[0].caption, u"TelvMon");
+    EXPECT_EQ(platform.messages[0].owner, Owner::kNone);
+    const std::u16string spool = TempPath(number++);
+    EXPECT_EQ(platform.files[spool].content, "%!PS\n");
+    ASSERT_EQ(platform.reports.size(), 2u);
+    EXPECT_EQ(platform.reports[1].state, JobState::kNotSent);
+    EXPECT_EQ(platform.reports[1].send_fax_result, code);
+    EXPECT_EQ(platform.reports[1].spool_file, spool);
+    ExpectJobEnded();
+  }
 }
 
 TEST_F(JobTest, AWriteToAFullDiskReportsTheCountButNoFailure) {

@@ -1,5 +1,5 @@
 // The POSIX platform layer: unshared files, temporary names, TEMP, messages,
-// the narrow code page and the terminal forms' prepared answers.
+// the narrow code page and the host table the forms go through.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -9,9 +9,8 @@
 #include <fstream>
 #include <string>
 
-#include "forms.h"
 #include "platform.h"
-#include "quor/prepared_answers.h"
+#include "quor/host.h"
 #include "telvor_common/text.h"
 
 namespace quor {
@@ -22,10 +21,11 @@ class PosixPlatformTest : public ::testing::Test {
   PosixPlatformTest() {
     char pattern[] = "/tmp/quor-test-XXXXXX";
     directory_ = mkdtemp(pattern);
-    unsetenv(kSetupAnswerVariable);
-    unsetenv(kFaxNumberAnswerVariable);
   }
-  ~PosixPlatformTest() override { std::filesystem::remove_all(directory_); }
+  ~PosixPlatformTest() override {
+    RegisterHost(nullptr);
+    std::filesystem::remove_all(directory_);
+  }
 
   std::u16string Directory() const { return telvor::FromUtf8(directory_ + "/"); }
 
@@ -126,51 +126,101 @@ TEST_F(PosixPlatformTest, TheNarrowFormIsUtf8AndNeverCut) {
   EXPECT_EQ(platform.LastError(), 122u);
 }
 
-TEST_F(PosixPlatformTest, PreparedAnswersGoThroughTheControlsFilters) {
+// A host that answers every form with what the test set, leaving no
+// terminator in the fields it fills whole.
+struct TestHost {
+  DWORD answer = QUOR_FORM_OK;
+  DWORD error = 0;
+  std::u16string initial_attempts;
+  std::vector<std::string> messages;
+  DWORD last_error = 0;
+
+  static TestHost& Of(void* context) { return *static_cast<TestHost*>(context); }
+  template <std::size_t N>
+  static void Fill(WCHAR (&field)[N], char16_t unit) {
+    for (WCHAR& each : field) each = unit;
+  }
+  static DWORD WINAPI AskSetup(void* context, QUOR_SETUP_FORM* form, LPDWORD error) {
+    TestHost& host = Of(context);
+    host.initial_attempts = form->Attempts;
+    Fill(form->ServerIp, u's');
+    Fill(form->Password, u'p');
+    form->Attempts[0] = u'7';
+    *error = host.error;
+    return host.answer;
+  }
+  static DWORD WINAPI AskFaxNumber(void* context, QUOR_FAX_NUMBER_FORM* form, LPDWORD error) {
+    TestHost& host = Of(context);
+    host.initial_attempts = form->Attempts;
+    Fill(form->FaxNumber, u'5');
+    *error = host.error;
+    return host.answer;
+  }
+  static void WINAPI Show(void* context, LPCWSTR text, LPCWSTR caption) {
+    Of(context).messages.push_back(telvor::ToUtf8(caption) + "|" + telvor::ToUtf8(text));
+  }
+  static void WINAPI SetError(void* context, DWORD code) { Of(context).last_error = code; }
+  static DWORD WINAPI GetError(void* context) { return Of(context).last_error; }
+
+  QUOR_HOST Table() {
+    QUOR_HOST table{};
+    table.cbSize = sizeof table;
+    table.pContext = this;
+    table.pfnAskSetup = AskSetup;
+    table.pfnAskFaxNumber = AskFaxNumber;
+    table.pfnShowMessage = Show;
+    table.pfnSetLastError = SetError;
+    table.pfnGetLastError = GetError;
+    return table;
+  }
+};
+
+TEST_F(PosixPlatformTest, TheFormsMessagesAndLastErrorGoThroughTheHostTable) {
+  // No host: the forms fail, and messages go to standard error.
   SetupFields setup{};
   setup.attempts[0] = u'1';
-  const std::string long_text(130, 'u');
-  setenv(kSetupAnswerVariable,
-         ("1000=127.0.0.2\n1002=" + long_text + "\n1003=s3cret\r\n1009=42\nnoise\n7=x").c_str(), 1);
-  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(platform.AskSettings(setup), DialogResult::kFailed);
+  EXPECT_EQ(platform.LastError(), 50u);
+
+  TestHost host;
+  QUOR_HOST table = host.Table();
+  table.cbSize -= 1;
+  EXPECT_FALSE(RegisterHost(&table));
+  EXPECT_EQ(platform.LastError(), 87u);
+  table.cbSize += 1;
+  ASSERT_TRUE(RegisterHost(&table));
+
   EXPECT_EQ(platform.AskSettings(setup), DialogResult::kOk);
-  const std::string shown = ::testing::internal::GetCapturedStderr();
-  EXPECT_EQ(std::u16string(setup.server_ip), u"127.0.0.2");
-  EXPECT_EQ(std::u16string(setup.user), std::u16string(127, u'u'));
-  EXPECT_EQ(std::u16string(setup.password), u"s3cret");
-  EXPECT_EQ(std::u16string(setup.mail), u"");
-  EXPECT_EQ(std::u16string(setup.attempts), u"4");
-  EXPECT_NE(shown.find("Telvor Printer Setup\n"), std::string::npos);
-  EXPECT_NE(shown.find("  Password: ******\n"), std::string::npos);
-  EXPECT_EQ(shown.find("s3cret"), std::string::npos);
-  EXPECT_NE(shown.find("  [OK]\n"), std::string::npos);
+  EXPECT_EQ(host.initial_attempts, u"1");
+  // Each field is ended inside its own width, whatever the host left there.
+  EXPECT_EQ(std::u16string(setup.server_ip), std::u16string(127, u's'));
+  EXPECT_EQ(std::u16string(setup.password), std::u16string(127, u'p'));
+  EXPECT_EQ(std::u16string(setup.user), u"");
+  EXPECT_EQ(std::u16string(setup.attempts), u"7");
 
   FaxNumberFields call{};
   call.attempts[0] = u'3';
-  setenv(kFaxNumberAnswerVariable, "1000=+49 (555) 123-4567-8901234\n1003=hello", 1);
-  ::testing::internal::CaptureStderr();
   EXPECT_EQ(platform.AskFaxNumber(call), DialogResult::kOk);
-  EXPECT_NE(::testing::internal::GetCapturedStderr().find("  Enter Phone Number: 49555123456789\n"),
-            std::string::npos);
-  EXPECT_EQ(std::u16string(call.fax_number), u"49555123456789");
-  EXPECT_EQ(std::u16string(call.attempts), u"3");  // not named: kept
-  EXPECT_EQ(std::u16string(call.info), u"hello");
+  EXPECT_EQ(host.initial_attempts, u"3");
+  EXPECT_EQ(std::u16string(call.fax_number), std::u16string(15, u'5'));
 
-  setenv(kFaxNumberAnswerVariable, "cancel", 1);
-  FaxNumberFields cancelled{};
-  ::testing::internal::CaptureStderr();
-  EXPECT_EQ(platform.AskFaxNumber(cancelled), DialogResult::kCancel);
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Telvor Printer\n  [cancel]\n");
-  unsetenv(kSetupAnswerVariable);
-  unsetenv(kFaxNumberAnswerVariable);
-}
+  host.answer = QUOR_FORM_CANCEL;
+  FaxNumberFields untouched{};
+  EXPECT_EQ(platform.AskFaxNumber(untouched), DialogResult::kCancel);
+  EXPECT_EQ(untouched.fax_number[0], 0);
+  host.answer = QUOR_FORM_FAILED;
+  host.error = 1460;
+  EXPECT_EQ(platform.AskFaxNumber(untouched), DialogResult::kFailed);
+  EXPECT_EQ(host.last_error, 1460u);  // the host keeps the last error
+  host.answer = 99;                   // no answer a host may give
+  EXPECT_EQ(platform.AskFaxNumber(untouched), DialogResult::kFailed);
 
-TEST(FormFilterTest, KeepsWhatTheControlWouldTake) {
-  const FormField& note = kFaxNumberForm.fields[FieldIndex(kFaxNumberForm, 1003)];
-  EXPECT_EQ(FilterInput(note, u"a\tb c"), u"ab c");
-  // A character outside the 16-bit range is not split at the limit.
-  const std::u16string text = std::u16string(126, u'a') + u"\U0001F600";
-  EXPECT_EQ(FilterInput(note, text), std::u16string(126, u'a'));
+  platform.ShowMessage(u"SendFax error -40\n", u"TelvMon", Owner::kNone);
+  EXPECT_EQ(host.messages, std::vector<std::string>{"TelvMon|SendFax error -40\n"});
+  // Printer calls the host left out fail as a missing export does.
+  Handle printer = nullptr;
+  EXPECT_FALSE(platform.OpenJobPrinter(u"Telvor Printer", &printer));
+  EXPECT_EQ(platform.LastError(), 127u);
 }
 
 }  // namespace

@@ -2,7 +2,8 @@
 
 #include <cctype>
 
-#include "quor/prepared_answers.h"
+#include "quor/forms.h"
+#include "telvor_common/win_errors.h"
 
 namespace telvor::spoolhost::cups {
 namespace {
@@ -13,7 +14,6 @@ constexpr char kPpdFaxNumberOption[] = "FaxNumber";
 constexpr char kCustomPrefix[] = "Custom.";
 constexpr char kAttemptsOption[] = "fax-attempts";
 constexpr char kNoteOption[] = "note";
-constexpr char kFormIndent[] = "  ";
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
@@ -163,61 +163,52 @@ bool HasDialableNumber(const std::string& fax_number) {
   return false;
 }
 
-std::string FaxNumberAnswer(const JobAnswers& answers) {
-  std::string answer = std::to_string(QUOR_ID_FAX_NUMBER) + "=" + answers.fax_number;
-  if (answers.attempts) answer += "\n" + std::to_string(QUOR_ID_ATTEMPTS) + "=" + *answers.attempts;
-  answer += "\n" + std::to_string(QUOR_ID_INFO) + "=" + answers.note;
-  return answer;
+FormAnswer JobUser::AskForm(const Form& form, FormTexts& texts, std::uint32_t* error) {
+  if (&form != &kFaxNumberForm) {
+    // The settings come from the administrator's command, never from a job.
+    *error = win_error::kNotSupported;
+    return FormAnswer::kFailed;
+  }
+  asked_ = true;
+  texts[FieldIndex(form, QUOR_ID_FAX_NUMBER)] = FromUtf8(answers_.fax_number);
+  if (answers_.attempts) texts[FieldIndex(form, QUOR_ID_ATTEMPTS)] = FromUtf8(*answers_.attempts);
+  texts[FieldIndex(form, QUOR_ID_INFO)] = FromUtf8(answers_.note);
+  return FormAnswer::kOk;
 }
 
-std::string MonitorLines::Translate(const std::string& line) {
-  if (line == QUOR_FAX_NUMBER_CAPTION || line == QUOR_SETUP_CAPTION) {
-    in_form_ = true;
-    return "DEBUG: " + line;
-  }
-  if (in_form_ && line.rfind(kFormIndent, 0) == 0) {
-    const std::string field = line.substr(sizeof kFormIndent - 1);
-    const std::size_t colon = field.find(": ");
-    if (!field.empty() && field[0] == '[') {
-      in_form_ = false;  // the button that ended the form
-    } else if (colon != std::string::npos) {
-      echoed_[field.substr(0, colon)] = field.substr(colon + 2);
-    }
-    return "DEBUG: " + line;
-  }
-  in_form_ = false;
-  if (line.empty()) return "";
+void JobUser::ShowMessage(const std::string& caption, const std::string& text) {
+  std::string line = caption + ": " + text;
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
   // INFO, so that the job's closing ERROR line, which says what becomes of
   // the job, is the message CUPS keeps (it keeps the first ERROR line).
   last_message_ = line;
-  return "INFO: " + line;
+  say_("INFO: " + line);
 }
 
-std::string MonitorLines::Echoed(const std::string& label) const {
-  const auto found = echoed_.find(label);
-  return found == echoed_.end() ? std::string() : found->second;
-}
-
-std::vector<std::string> ChangedAnswers(const JobAnswers& answers, const MonitorLines& lines) {
+std::vector<std::string> ChangedAnswers(const JobAnswers& answers) {
   std::vector<std::string> changed;
-  const auto check = [&](const char* what, const std::string& given, const char* label) {
-    const std::string taken = lines.Echoed(label);
+  const Form& form = kFaxNumberForm;
+  const auto check = [&](const char* what, const std::string& given, int id) {
+    const std::string taken =
+        ToUtf8(FilterInput(form.fields[FieldIndex(form, id)], FromUtf8(given)));
     if (taken != given) {
       changed.push_back(std::string("INFO: ") + what + " " + Quoted(given) + " taken as " +
                         Quoted(taken));
     }
   };
-  // Nothing echoed: the form was never shown.
-  if (lines.Echoed(QUOR_FAX_NUMBER_TEXT).empty()) return changed;
-  check("fax number", answers.fax_number, QUOR_FAX_NUMBER_TEXT);
-  if (answers.attempts) check("attempts", *answers.attempts, QUOR_ATTEMPTS_TEXT);
-  check("note", answers.note, QUOR_INFO_TEXT);
+  check("fax number", answers.fax_number, QUOR_ID_FAX_NUMBER);
+  if (answers.attempts) check("attempts", *answers.attempts, QUOR_ID_ATTEMPTS);
+  check("note", answers.note, QUOR_ID_INFO);
   return changed;
 }
 
-Verdict VerdictOf(const HostOutcome& outcome, const MonitorLines& lines,
+bool KeepLogRequested(const char* value) {
+  return value && *value && std::string_view(value) != "0";
+}
+
+Verdict VerdictOf(const HostOutcome& outcome, const std::string& last_message,
                   const std::string& job_id) {
-  const std::string why = lines.last_message().empty() ? outcome.error : lines.last_message();
+  const std::string why = last_message.empty() ? outcome.error : last_message;
   if (!outcome.monitor_ready) return {kBackendStop, "ERROR: " + outcome.error};
   switch (outcome.job) {
     case JobResult::kHandedOver:

@@ -1,9 +1,8 @@
 // The CUPS backend "telvor": what it makes of the job CUPS hands it (the
-// options, the device URI) and of what the monitor prints (its forms' echoes
-// and message boxes), and the exit code CUPS acts on.
+// options, the device URI), how it answers the monitor's forms and shows its
+// messages, and the exit code CUPS acts on.
 #pragma once
 
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,7 +25,7 @@ constexpr char kDeviceLine[] =
     "direct telvor \"Telvor Printer\" \"Telvor Printer (fax through a HylaFAX server)\"\n";
 // What the administrator runs to write the server settings into the store.
 constexpr char kSetupCommand[] = "telvor-spool --cups-setup";
-// Set in cupsd.conf (SetEnv TELVOR_KEEP_LOG 1): the job's folder with
+// Set in cups-files.conf (SetEnv TELVOR_KEEP_LOG 1): the job's folder with
 // "telvor.log" is kept, not removed when the job is done.
 constexpr char kKeepLogVariable[] = "TELVOR_KEEP_LOG";
 
@@ -58,37 +57,45 @@ JobAnswers AnswersOf(const JobOptions& options, const std::string& title);
 // True when the form keeps something of the number (it takes digits only).
 bool HasDialableNumber(const std::string& fax_number);
 
-// The prepared answer for the fax-number form.
-std::string FaxNumberAnswer(const JobAnswers& answers);
-
-// Turns the lines the monitor prints on standard error into CUPS's status
-// lines: a form's echo into "DEBUG:" lines (the log only), every message box
-// into an "INFO:" line (the job's and the printer's state message, until the
-// job's closing line).
-class MonitorLines {
+// The job's person, for the monitor: the fax-number form is answered from the
+// job's options; there is nobody to ask for the settings. Each message box
+// becomes an "INFO:" line (the job's and the printer's state message, until
+// the job's closing line).
+class JobUser : public HostUser {
  public:
-  std::string Translate(const std::string& line);
+  using Say = void (*)(const std::string& line);
+  JobUser(JobAnswers answers, Say say) : answers_(std::move(answers)), say_(say) {}
 
-  // The last message box text, "" when there was none.
+  FormAnswer AskForm(const Form& form, FormTexts& texts, std::uint32_t* error) override;
+  void ShowMessage(const std::string& caption, const std::string& text) override;
+
+  // The last message box as "caption: text", "" when there was none.
   const std::string& last_message() const { return last_message_; }
-  // What the form took for a field, by the field's label; "" when not echoed.
-  std::string Echoed(const std::string& label) const;
+  // Whether the fax-number form was answered.
+  bool asked() const { return asked_; }
 
  private:
-  bool in_form_ = false;
+  JobAnswers answers_;
+  Say say_;
   std::string last_message_;
-  std::map<std::string, std::string> echoed_;
+  bool asked_ = false;
 };
 
-// One line per answer the form did not take as given: "INFO: ..." lines.
-std::vector<std::string> ChangedAnswers(const JobAnswers& answers, const MonitorLines& lines);
+// One "INFO:" line per answer the fax-number form does not take as given.
+std::vector<std::string> ChangedAnswers(const JobAnswers& answers);
+
+// Whether the job's folder with "telvor.log" is kept, by the value of
+// TELVOR_KEEP_LOG (null when unset): any text but "" and "0".
+bool KeepLogRequested(const char* value);
 
 // The exit code and the last status line for a job's outcome.
 struct Verdict {
   int exit_code;
   std::string line;
 };
-Verdict VerdictOf(const HostOutcome& outcome, const MonitorLines& lines, const std::string& job_id);
+// `last_message` is the monitor's last message box, if any.
+Verdict VerdictOf(const HostOutcome& outcome, const std::string& last_message,
+                  const std::string& job_id);
 
 // The job held for want of a number, with how to give it.
 Verdict HoldForNumber(const std::string& job_id);

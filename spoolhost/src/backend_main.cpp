@@ -14,96 +14,30 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
-#include <mutex>
 #include <string>
-#include <thread>
 
 #include "backend.h"
 #include "keystore.h"
-#include "quor/prepared_answers.h"
+#include "telvor/sendfax.h"
 #include "telvor_common/names.h"
+#include "telvor_common/posix_io.h"
 
 namespace telvor::spoolhost::cups {
 namespace {
 
 constexpr char kJobFolderPattern[] = "/telvor-job-XXXXXX";
-constexpr char kLogFile[] = "telvor.log";
-
-std::mutex status_lock;
-int status_fd = STDERR_FILENO;
 
 // One status line to CUPS.
 void Say(const std::string& line) {
   if (line.empty()) return;
   const std::string text = line + "\n";
-  std::lock_guard<std::mutex> hold(status_lock);
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t count = ::write(status_fd, text.data() + done, text.size() - done);
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) return;
-    done += static_cast<std::size_t>(count);
-  }
+  WriteAll(STDERR_FILENO, text.data(), text.size());
 }
 
 int Finish(const Verdict& verdict) {
   Say(verdict.line);
   return verdict.exit_code;
 }
-
-// While the monitor runs, what it prints on standard error goes through
-// `lines` to CUPS, one translated line at a time.
-class MonitorOutput {
- public:
-  explicit MonitorOutput(MonitorLines* lines) : lines_(lines) {}
-
-  bool Start() {
-    int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0) return false;
-    std::fflush(stderr);
-    {
-      std::lock_guard<std::mutex> hold(status_lock);
-      status_fd = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
-    }
-    ::dup2(ends[1], STDERR_FILENO);
-    ::close(ends[1]);
-    reader_ = std::thread([this, from = ends[0]] { Pump(from); });
-    return true;
-  }
-
-  void Stop() {
-    std::fflush(stderr);
-    std::lock_guard<std::mutex> hold(status_lock);
-    ::dup2(status_fd, STDERR_FILENO);  // the pipe's last writer is gone
-    ::close(status_fd);
-    status_fd = STDERR_FILENO;
-  }
-
-  void Join() {
-    if (reader_.joinable()) reader_.join();
-  }
-
- private:
-  void Pump(int from) {
-    std::string pending;
-    char buffer[4096];
-    for (;;) {
-      const ssize_t count = ::read(from, buffer, sizeof buffer);
-      if (count < 0 && errno == EINTR) continue;
-      if (count <= 0) break;
-      pending.append(buffer, static_cast<std::size_t>(count));
-      for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
-        Say(lines_->Translate(pending.substr(0, end)));
-        pending.erase(0, end + 1);
-      }
-    }
-    if (!pending.empty()) Say(lines_->Translate(pending));
-    ::close(from);
-  }
-
-  MonitorLines* lines_;
-  std::thread reader_;
-};
 
 void Drain(int fd) {
   char buffer[4096];
@@ -126,16 +60,15 @@ std::string MakeJobFolder() {
 // CUPS keeps the document: the job's spool file goes, and so does the log
 // unless the administrator asked to keep it.
 void RemoveJobFolder(const std::string& folder) {
-  const char* keep = std::getenv(kKeepLogVariable);
   std::error_code ignored;
-  if (!(keep && *keep && std::string(keep) != "0")) {
+  if (!KeepLogRequested(std::getenv(kKeepLogVariable))) {
     std::filesystem::remove_all(folder, ignored);
     return;
   }
   for (const auto& entry : std::filesystem::directory_iterator(folder, ignored)) {
-    if (entry.path().filename() != kLogFile) std::filesystem::remove(entry.path(), ignored);
+    if (entry.path().filename() != TELVOR_LOG_FILE) std::filesystem::remove(entry.path(), ignored);
   }
-  Say("DEBUG: " + std::string(kLogFile) + " kept in " + folder);
+  Say("DEBUG: " TELVOR_LOG_FILE " kept in " + folder);
 }
 
 std::string SetupHint(const std::string& store_path) {
@@ -152,8 +85,6 @@ int PrintInFolder(const std::string& folder, KeyStore* store, const std::string&
     return Finish({kBackendFailed, "ERROR: cannot work in the job's folder " + folder});
   }
   ::setenv("TEMP", folder.c_str(), 1);
-  ::setenv(quor::kFaxNumberAnswerVariable, FaxNumberAnswer(answers).c_str(), 1);
-  ::unsetenv(quor::kSetupAnswerVariable);
 
   const char* printer = std::getenv("PRINTER");
   HostJob job;
@@ -164,23 +95,20 @@ int PrintInFolder(const std::string& folder, KeyStore* store, const std::string&
   job.request.document = FromUtf8(title);
   PrintQueue queue(job.request.printer, [](const std::string& notice) { Say("DEBUG: " + notice); });
   job.queue = &queue;
+  JobUser user(answers, Say);
+  job.user = &user;
   FileSource source(input);
   job.input = &source;
 
-  MonitorLines lines;
-  MonitorOutput output(&lines);
-  const bool capturing = output.Start();
   const HostOutcome outcome = RunMonitorJob(job);
-  if (capturing) {
-    output.Stop();
-    output.Join();
-  }
   if (outcome.monitor_ready) {
     Say("DEBUG: port " + ToUtf8(outcome.port.name) + " of monitor " + ToUtf8(outcome.port.monitor));
   }
   if (!outcome.error.empty()) Say("DEBUG: " + outcome.error);
-  for (const std::string& line : ChangedAnswers(answers, lines)) Say(line);
-  return Finish(VerdictOf(outcome, lines, job_id));
+  if (user.asked()) {
+    for (const std::string& line : ChangedAnswers(answers)) Say(line);
+  }
+  return Finish(VerdictOf(outcome, user.last_message(), job_id));
 }
 
 // CUPS cancels a job with SIGTERM, which may come while the fax client

@@ -12,11 +12,15 @@
 #include <fstream>
 #include <sstream>
 
+#include "telvor_common/posix_io.h"
+#include "telvor_common/win_errors.h"
+
 namespace telvor::spoolhost {
 namespace {
 
-// The value the spooler writes into a monitor's key when it registers it.
-constexpr char16_t kDriverValueName[] = u"Driver";
+// The registry's result codes, as the registry functions return them.
+std::int32_t Code(std::uint32_t error) { return static_cast<std::int32_t>(error); }
+
 // Read and written by its owner, read by its group, nothing for others.
 constexpr mode_t kSharedMode = 0640;
 constexpr mode_t kOpenToOthers = S_IRWXO | S_IWGRP;
@@ -133,14 +137,14 @@ LONG WINAPI QueryInfoKey(HANDLE key, PDWORD sub_keys, PDWORD longest_sub_key, PD
                          PFILETIME write_time, HANDLE) {
   if (!values || sub_keys || longest_sub_key || longest_name || longest_data || security_size ||
       write_time) {
-    return kRegistryInvalidParameter;
+    return Code(win_error::kInvalidParameter);
   }
   *values = static_cast<DWORD>(Store(key)->values().size());
-  return kRegistrySuccess;
+  return Code(win_error::kSuccess);
 }
 
 LONG WINAPI SetValue(HANDLE key, LPCWSTR name, DWORD type, const BYTE* data, DWORD size, HANDLE) {
-  if (!name) return kRegistryInvalidParameter;
+  if (!name) return Code(win_error::kInvalidParameter);
   return Store(key)->SetValue(name, type, data, size);
 }
 
@@ -186,7 +190,7 @@ bool ParseStore(std::string_view text, std::vector<StoredValue>* values, std::st
 bool KeyStore::Open(TextView library_name, std::string* error) {
   std::error_code status;
   if (!std::filesystem::exists(path_, status) && !status) {
-    values_ = {{Text(kDriverValueName), Text(library_name)}};
+    values_ = {{Text(kDriverValue), Text(library_name)}};
     if (!Save()) {
       *error = "cannot write the key store " + path_;
       return false;
@@ -207,7 +211,7 @@ bool KeyStore::Open(TextView library_name, std::string* error) {
     return false;
   }
   if (values_.empty()) {
-    values_ = {{Text(kDriverValueName), Text(library_name)}};
+    values_ = {{Text(kDriverValue), Text(library_name)}};
     if (!Save()) {
       *error = "cannot write the key store " + path_;
       return false;
@@ -243,14 +247,8 @@ bool KeyStore::Save() const {
   } else {
     mode_set = true;
   }
-  std::size_t done = 0;
-  while (done < content.size()) {
-    const ssize_t count = ::write(fd, content.data() + done, content.size() - done);
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) break;
-    done += static_cast<std::size_t>(count);
-  }
-  const bool written = mode_set && done == content.size() && ::fsync(fd) == 0;
+  const bool written =
+      mode_set && WriteAll(fd, content.data(), content.size()) == 0 && ::fsync(fd) == 0;
   if (::close(fd) != 0 || !written || std::rename(temporary.c_str(), path_.c_str()) != 0) {
     ::unlink(temporary.c_str());
     return false;
@@ -261,7 +259,7 @@ bool KeyStore::Save() const {
 std::int32_t KeyStore::SetValue(TextView name, std::uint32_t type, const std::uint8_t* data,
                                 std::uint32_t size) {
   Text text;
-  if (!PlainText(type, data, size, &text)) return kRegistryInvalidParameter;
+  if (!PlainText(type, data, size, &text)) return Code(win_error::kInvalidParameter);
   const std::vector<StoredValue> before = values_;
   const auto found = std::find_if(values_.begin(), values_.end(), [&](const StoredValue& value) {
     return SameName(value.name, name);
@@ -274,33 +272,33 @@ std::int32_t KeyStore::SetValue(TextView name, std::uint32_t type, const std::ui
   }
   if (!Save()) {
     values_ = before;
-    return kRegistryAccessDenied;
+    return Code(win_error::kAccessDenied);
   }
-  return kRegistrySuccess;
+  return Code(win_error::kSuccess);
 }
 
 std::int32_t KeyStore::EnumValue(std::uint32_t index, char16_t* name, std::uint32_t* name_capacity,
                                  std::uint32_t* type, std::uint8_t* data,
                                  std::uint32_t* data_capacity) const {
-  if (index >= values_.size()) return kRegistryNoMoreItems;
+  if (index >= values_.size()) return Code(win_error::kNoMoreItems);
   const StoredValue& value = values_[index];
   if (!name || !name_capacity || value.name.size() + 1 > *name_capacity) {
-    return kRegistryMoreData;
+    return Code(win_error::kMoreData);
   }
   std::memcpy(name, value.name.data(), value.name.size() * sizeof(char16_t));
   name[value.name.size()] = 0;
   *name_capacity = static_cast<std::uint32_t>(value.name.size());
   if (type) *type = REG_SZ;
-  if (!data_capacity) return kRegistrySuccess;
+  if (!data_capacity) return Code(win_error::kSuccess);
   const std::vector<std::uint8_t> bytes = TextData(value.text);
   const auto size = static_cast<std::uint32_t>(bytes.size());
   if (data && size > *data_capacity) {
     *data_capacity = size;
-    return kRegistryMoreData;
+    return Code(win_error::kMoreData);
   }
   if (data) std::memcpy(data, bytes.data(), size);
   *data_capacity = size;
-  return kRegistrySuccess;
+  return Code(win_error::kSuccess);
 }
 
 bool CheckStorePrivate(const std::string& path, std::string* error) {

@@ -12,21 +12,15 @@
 #include <vector>
 
 #include "spooler.h"
+#include "telvor_common/names.h"
 #include "telvor_common/text.h"
 
 namespace telvor::spoolhost {
 
-// Registry result codes the store answers with.
-constexpr std::int32_t kRegistrySuccess = 0;
-constexpr std::int32_t kRegistryAccessDenied = 5;       // the store file cannot be written
-constexpr std::int32_t kRegistryInvalidParameter = 87;  // more than the store keeps
-constexpr std::int32_t kRegistryMoreData = 234;         // a caller's buffer is too small
-constexpr std::int32_t kRegistryNoMoreItems = 259;      // no value at that index
-
 // The settings the monitor keeps in its key, in the order its setup form
 // asks for them.
-inline constexpr const char16_t* kSettingNames[] = {u"HylaFAXServerIp", u"User", u"Password",
-                                                    u"MailAddress", u"Attempts"};
+inline constexpr const char16_t* kSettingNames[] = {kServerIpValue, kUserValue, kPasswordValue,
+                                                    kMailValue, kAttemptsValue};
 inline constexpr std::size_t kSettingCount = sizeof kSettingNames / sizeof kSettingNames[0];
 inline constexpr std::size_t kPasswordSetting = 2;  // its index
 

@@ -2,7 +2,6 @@
 // spooler does, through the port monitor plug-in (libquor.so) and so through
 // the fax client; with --setup (or --cups-setup) it changes the stored
 // settings instead. See options.cpp for the command line.
-#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <grp.h>
@@ -12,13 +11,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
-#include <regex>
-#include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -26,9 +22,11 @@
 #include "keystore.h"
 #include "options.h"
 #include "print_queue.h"
-#include "quor/prepared_answers.h"
+#include "setup.h"
 #include "spooler.h"
-#include "terminal.h"
+#include "telvor/sendfax.h"
+#include "telvor_common/win_errors.h"
+#include "terminal_forms.h"
 
 namespace telvor::spoolhost {
 namespace {
@@ -44,15 +42,9 @@ constexpr char kStoreFile[] = "TelvorMon.reg";
 constexpr mode_t kPrivateMode = 0700;
 // Taken while the port is in use, so that a second print waits its turn.
 constexpr char kPortLockFile[] = "port.lock";
-constexpr char kClientLog[] = "telvor.log";
-constexpr char kSpoolPrefix[] = "fax";
-constexpr char kSpoolSuffix[] = ".tmp";
-// The port's placeholder, which the monitor keeps in TEMP: no job's file.
-constexpr char kPlaceholderFile[] = "fax777.tmp";
 // The group CUPS runs its backends in, which reads the queue's key store.
 constexpr char kCupsGroup[] = "lp";
 constexpr mode_t kCupsStoreFolderMode = 0750;
-constexpr char kBeforeSetup[] = ".before-setup";
 
 void Fail(const std::string& message) { std::cerr << "telvor-spool: " << message << "\n"; }
 
@@ -115,35 +107,6 @@ bool PrivateFolder(std::string* folder, std::string* error) {
   return true;
 }
 
-// The job's spool files ("fax*.tmp", not the port's placeholder) in TEMP.
-std::set<std::string> SpoolFiles(const std::string& temp) {
-  std::set<std::string> names;
-  if (DIR* dir = ::opendir(temp.c_str())) {
-    while (const dirent* entry = ::readdir(dir)) {
-      const std::string name = entry->d_name;
-      if (name != kPlaceholderFile && name.rfind(kSpoolPrefix, 0) == 0 &&
-          name.size() > sizeof kSpoolSuffix &&
-          name.compare(name.size() - (sizeof kSpoolSuffix - 1), std::string::npos, kSpoolSuffix) ==
-              0) {
-        names.insert(name);
-      }
-    }
-    ::closedir(dir);
-  }
-  return names;
-}
-
-// The server's job number, from its answer "200 Job N submitted." in the log.
-std::string SubmittedJob(const std::string& log) {
-  std::ifstream in(log);
-  std::stringstream text;
-  text << in.rdbuf();
-  std::smatch found;
-  const std::string content = text.str();
-  static const std::regex submitted("Job ([0-9]+) submitted");
-  return std::regex_search(content, found, submitted) ? found[1].str() : "";
-}
-
 // The password for the setup form: the first line of --password-file, else
 // $TELVOR_PASSWORD; else the form asks for it.
 bool ReadPassword(Options* options, std::string* error) {
@@ -162,54 +125,47 @@ bool ReadPassword(Options* options, std::string* error) {
   return true;
 }
 
-// --setup: every field of the setup form answered, from the options, else
-// from the terminal (showing the stored text, which Enter keeps), else with
-// the stored text. False when the person cancels.
-bool FillSetup(const KeyStore& store, Options* options) {
-  std::array<std::optional<std::string>*, kSettingCount> fields = {
-      &options->server, &options->user, &options->password, &options->mail, &options->attempts};
-  const std::array<const char*, kSettingCount> labels = {QUOR_SERVER_IP_TEXT, QUOR_USER_TEXT,
-                                                         QUOR_PASSWORD_TEXT, QUOR_MAIL_TEXT,
-                                                         QUOR_DEFAULT_ATTEMPTS_TEXT};
-  Terminal terminal;
-  bool asked = false;
-  for (std::size_t i = 0; i < kSettingCount; ++i) {
-    if (*fields[i]) continue;
-    const std::string stored = ToUtf8(store.Value(kSettingNames[i]).value_or(Text()));
-    if (!terminal.available()) {
-      *fields[i] = stored;
-      continue;
-    }
-    if (!asked) terminal.Say(std::string(QUOR_SETUP_CAPTION) + " (Enter keeps [text])\n");
-    asked = true;
-    const std::optional<std::string> typed = terminal.Ask(labels[i], stored, i == kPasswordSetting);
-    if (!typed) {
-      terminal.Say("  [cancel]\n");
-      return false;
-    }
-    *fields[i] = *typed;
-  }
-  return true;
+FormAnswer AskTerminal(const Form& form, FormTexts& texts, const std::vector<bool>& ask,
+                       int* error) {
+  return AskOnTerminal(form, texts, ask, error);
 }
 
-// The store is set up afresh (the monitor then asks for every setting and
-// writes it); the settings before come back when none are stored.
-bool BeginSetup(const std::string& path, std::string* error) {
-  if (std::rename(path.c_str(), (path + kBeforeSetup).c_str()) != 0 && errno != ENOENT) {
-    *error = "cannot replace " + path;
-    return false;
-  }
-  return true;
-}
+// The person at the terminal, or the options that answer for them.
+class SpoolUser : public HostUser {
+ public:
+  explicit SpoolUser(const Options& options) : options_(options) {}
 
-void EndSetup(const std::string& path, bool stored) {
-  const std::string before = path + kBeforeSetup;
-  if (stored) {
-    ::unlink(before.c_str());
-  } else {
-    std::rename(before.c_str(), path.c_str());
+  FormAnswer AskForm(const Form& form, FormTexts& texts, std::uint32_t* error) override {
+    const bool setup = &form == &kSetupForm;
+    if (setup ? options_.cancel_setup : options_.cancel_fax) return FormAnswer::kCancel;
+    const GivenAnswers given = setup ? SetupAnswers(options_) : FaxNumberAnswers(options_);
+    bool answered = false;
+    for (std::size_t i = 0; i < form.field_count; ++i) {
+      if (!given[i]) continue;
+      texts[i] = FromUtf8(*given[i]);
+      answered = true;
+    }
+    // Answers given on the command line stand for the whole form.
+    if (answered) return FormAnswer::kOk;
+    int terminal_error = 0;
+    const FormAnswer answer = AskOnTerminal(form, texts, {}, &terminal_error);
+    if (answer == FormAnswer::kFailed) {
+      Fail(ToUtf8(form.caption) + ": no terminal to ask on (" + std::strerror(terminal_error) +
+           "); give the answers as options, see --help");
+      *error = win_error::FromErrno(terminal_error);
+    }
+    return answer;
   }
-}
+
+  void ShowMessage(const std::string& caption, const std::string& text) override {
+    std::string line = caption + ": " + text;
+    if (line.back() != '\n') line.push_back('\n');
+    std::cerr << line << std::flush;
+  }
+
+ private:
+  const Options& options_;
+};
 
 // The CUPS queue's store lives in a folder of its own that only root
 // writes and the backend's group reads.
@@ -229,20 +185,17 @@ bool ShareWithCups(const std::string& path, KeyStore* store, std::string* error)
   return true;
 }
 
-void Prepare(const char* variable, const std::optional<std::string>& answer) {
-  if (answer) ::setenv(variable, answer->c_str(), 1);
-}
-
 // What the person sees at the end, one line.
-void Report(const HostOutcome& outcome, bool log_written, const std::string& log_job,
-            const std::vector<std::string>& kept) {
-  if (outcome.job == JobResult::kHandedOver && !log_written) {
+void Report(const HostOutcome& outcome) {
+  const JobNews& news = outcome.news;
+  if (news.state == QUOR_JOB_CANCELLED) {
     std::cout << "No fax sent: the fax number form was cancelled." << std::endl;
-  } else if (outcome.job == JobResult::kHandedOver) {
+  } else if (news.state == QUOR_JOB_SENT) {
     std::cout << "The fax was handed to the server"
-              << (log_job.empty() ? "" : " as its job " + log_job) << "." << std::endl;
-  } else if (outcome.job == JobResult::kNotSent && !kept.empty()) {
-    std::cout << "The fax was NOT sent; the document is kept in " << kept.front() << std::endl;
+              << (news.server_job == 0 ? "" : " as its job " + std::to_string(news.server_job))
+              << "." << std::endl;
+  } else if (news.state == QUOR_JOB_NOT_SENT && !news.spool_file.empty()) {
+    std::cout << "The fax was NOT sent; the document is kept in " << news.spool_file << std::endl;
   } else if (outcome.job == JobResult::kNotWritten) {
     std::cout << "No fax sent: the document could not be read whole; nothing was kept."
               << std::endl;
@@ -303,7 +256,6 @@ int Run(int argc, char** argv) {
   } else {
     ::setenv("TEMP", folder.c_str(), 1);
   }
-  const std::string temp = std::getenv("TEMP");
 
   const std::string monitor_path = options.monitor.empty()
                                        ? FindMonitor(ProgramDirectory(), TELVOR_PLUGIN_DIR)
@@ -321,7 +273,7 @@ int Run(int argc, char** argv) {
     return kExitMonitor;
   }
   if (options.setup) {
-    if (!FillSetup(store, &options)) return kExitNotSent;
+    if (!FillSetup(store, &options, AskTerminal)) return kExitNotSent;
     if (!BeginSetup(store_path, &error) || !store.Open(FromUtf8(kMonitorLibrary), &error)) {
       Fail(error);
       EndSetup(store_path, false);
@@ -333,8 +285,6 @@ int Run(int argc, char** argv) {
          "; change them with --setup (the form shows what is stored)");
     return kExitUsage;
   }
-  Prepare(quor::kSetupAnswerVariable, SetupAnswer(options));
-  Prepare(quor::kFaxNumberAnswerVariable, FaxNumberAnswer(options));
 
   // The port's turn: a second print waits for the first instead of failing.
   const int port_lock = ::open((folder + "/" + kPortLockFile).c_str(),
@@ -346,8 +296,6 @@ int Run(int argc, char** argv) {
   }
   // The fax client writes its log (with the password) into the current
   // folder: the user's own, never wherever the user stands.
-  const std::string log = folder + "/" + kClientLog;
-  ::unlink(log.c_str());
   if (::chdir(folder.c_str()) != 0) {
     Fail("cannot work in " + folder);
     return kExitJob;
@@ -363,9 +311,10 @@ int Run(int argc, char** argv) {
   job.request.job_id = options.job_id;
   job.request.document = FromUtf8(document);
   job.request.chunk_size = options.chunk_size;
+  SpoolUser user(options);
+  job.user = &user;
   FileSource source(input);
   if (!options.setup) job.input = &source;
-  const std::set<std::string> before = SpoolFiles(temp);
   const HostOutcome outcome = RunMonitorJob(job);
   // The monitor stores the settings as the port opens, before it binds the
   // fax client: they count even when that fails.
@@ -386,16 +335,11 @@ int Run(int argc, char** argv) {
     return kExitSent;
   }
 
-  std::vector<std::string> kept;
-  for (const std::string& name : SpoolFiles(temp)) {
-    if (before.count(name) == 0) kept.push_back(temp + "/" + name);
-  }
   // Part of a document is no job: it is not left looking like one.
-  if (outcome.job == JobResult::kNotWritten) {
-    for (const std::string& path : kept) ::unlink(path.c_str());
+  if (outcome.job == JobResult::kNotWritten && !outcome.news.spool_file.empty()) {
+    ::unlink(outcome.news.spool_file.c_str());
   }
-  struct stat log_status {};
-  Report(outcome, ::stat(log.c_str(), &log_status) == 0, SubmittedJob(log), kept);
+  Report(outcome);
   switch (outcome.job) {
     case JobResult::kHandedOver:
       return kExitSent;

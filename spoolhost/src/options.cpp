@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "quor/prepared_answers.h"
 #include "telvor_common/names.h"
 
 namespace telvor::spoolhost {
@@ -19,12 +18,6 @@ bool ParseNumber(const std::string& text, unsigned long long low, unsigned long 
   if (result < low || result > high) return false;
   *value = result;
   return true;
-}
-
-void AddLine(std::string* answer, int id, const std::optional<std::string>& text) {
-  if (!text) return;
-  if (!answer->empty()) *answer += '\n';
-  *answer += std::to_string(id) + "=" + *text;
 }
 
 }  // namespace
@@ -186,26 +179,12 @@ bool AnswersSetup(const Options& options) {
   return options.server || options.user || options.mail || options.attempts;
 }
 
-std::optional<std::string> SetupAnswer(const Options& options) {
-  if (options.cancel_setup) return std::string(quor::kCancelAnswer);
-  std::string answer;
-  AddLine(&answer, QUOR_ID_SERVER_IP, options.server);
-  AddLine(&answer, QUOR_ID_USER, options.user);
-  AddLine(&answer, QUOR_ID_PASSWORD, options.password);
-  AddLine(&answer, QUOR_ID_MAIL, options.mail);
-  AddLine(&answer, QUOR_ID_DEFAULT_ATTEMPTS, options.attempts);
-  if (answer.empty()) return std::nullopt;
-  return answer;
+GivenAnswers SetupAnswers(const Options& options) {
+  return {options.server, options.user, options.password, options.mail, options.attempts};
 }
 
-std::optional<std::string> FaxNumberAnswer(const Options& options) {
-  if (options.cancel_fax) return std::string(quor::kCancelAnswer);
-  std::string answer;
-  AddLine(&answer, QUOR_ID_FAX_NUMBER, options.fax_number);
-  AddLine(&answer, QUOR_ID_ATTEMPTS, options.dial_attempts);
-  AddLine(&answer, QUOR_ID_INFO, options.note);
-  if (answer.empty()) return std::nullopt;
-  return answer;
+GivenAnswers FaxNumberAnswers(const Options& options) {
+  return {options.fax_number, options.dial_attempts, options.note};
 }
 
 }  // namespace telvor::spoolhost

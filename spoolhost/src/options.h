@@ -42,11 +42,12 @@ inline constexpr char kPasswordVariable[] = "TELVOR_PASSWORD";
 // value that spans lines (a form field holds one line).
 bool ParseOptions(const std::vector<std::string>& args, Options* options, std::string* error);
 
-// The prepared answers for the monitor's forms: "cancel", or lines "ID=text";
-// nothing when no option answers that form (it then asks in the terminal).
-std::optional<std::string> SetupAnswer(const Options& options);
+// What the options answer in each field of a form, in the form's order;
+// nothing for a field no option answers.
+using GivenAnswers = std::vector<std::optional<std::string>>;
+GivenAnswers SetupAnswers(const Options& options);
+GivenAnswers FaxNumberAnswers(const Options& options);
 // Whether an option asks for a setting (the password aside).
 bool AnswersSetup(const Options& options);
-std::optional<std::string> FaxNumberAnswer(const Options& options);
 
 }  // namespace telvor::spoolhost

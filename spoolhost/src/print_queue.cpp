@@ -1,11 +1,10 @@
 #include "print_queue.h"
 
 #include "quor/spooler.h"
+#include "telvor_common/win_errors.h"
 
 namespace telvor::spoolhost {
 namespace {
-
-PrintQueue* served_queue = nullptr;
 
 constexpr char kPrinting[] = "printing";
 constexpr char kSentToPrinter[] = "sent to printer";
@@ -21,11 +20,11 @@ std::string PrintQueue::JobState(std::uint32_t job_id) const {
 
 bool PrintQueue::Open(const char16_t* name, void** handle, std::uint32_t* error) {
   if (!handle) {
-    *error = kPrinterInvalidParameter;
+    *error = win_error::kInvalidParameter;
     return false;
   }
   if (!name || TextView(name) != printer_name_) {
-    *error = kPrinterInvalidName;
+    *error = win_error::kInvalidPrinterName;
     return false;
   }
   const std::uintptr_t token = next_handle_++;
@@ -34,20 +33,20 @@ bool PrintQueue::Open(const char16_t* name, void** handle, std::uint32_t* error)
   return true;
 }
 
-bool PrintQueue::SetJob(void* handle, std::uint32_t job_id, std::uint32_t level, const void* job,
-                        std::uint32_t command, std::uint32_t* error) {
+bool PrintQueue::SetJob(void* handle, std::uint32_t job_id, std::uint32_t command,
+                        std::uint32_t* error) {
   if (handles_.count(reinterpret_cast<std::uintptr_t>(handle)) == 0) {
-    *error = kPrinterInvalidHandle;
+    *error = win_error::kInvalidHandle;
     return false;
   }
   // The one command a port monitor gives; job records are not kept here.
-  if (level != 0 || job != nullptr || command != JOB_CONTROL_SENT_TO_PRINTER) {
-    *error = kPrinterNotSupported;
+  if (command != JOB_CONTROL_SENT_TO_PRINTER) {
+    *error = win_error::kNotSupported;
     return false;
   }
   const auto found = jobs_.find(job_id);
   if (found == jobs_.end()) {
-    *error = kPrinterInvalidParameter;
+    *error = win_error::kInvalidParameter;
     return false;
   }
   found->second = kSentToPrinter;
@@ -57,13 +56,10 @@ bool PrintQueue::SetJob(void* handle, std::uint32_t job_id, std::uint32_t level,
 
 bool PrintQueue::Close(void* handle, std::uint32_t* error) {
   if (handles_.erase(reinterpret_cast<std::uintptr_t>(handle)) == 0) {
-    *error = kPrinterInvalidHandle;
+    *error = win_error::kInvalidHandle;
     return false;
   }
   return true;
 }
-
-void ServePrintQueue(PrintQueue* queue) { served_queue = queue; }
-PrintQueue* ServedPrintQueue() { return served_queue; }
 
 }  // namespace telvor::spoolhost

@@ -1,6 +1,6 @@
 // The host's print queue: the one printer the host prints to, its jobs and
-// the printer handles the monitor opens through the printer calls
-// OpenPrinterW, SetJobW and ClosePrinter (exports.cpp).
+// the printer handles the monitor opens through the printer calls of the
+// host table (host.cpp).
 #pragma once
 
 #include <cstdint>
@@ -12,12 +12,6 @@
 #include "telvor_common/text.h"
 
 namespace telvor::spoolhost {
-
-// Error codes of the printer calls, as the Windows spooler reports them.
-constexpr std::uint32_t kPrinterInvalidHandle = 6;
-constexpr std::uint32_t kPrinterNotSupported = 50;
-constexpr std::uint32_t kPrinterInvalidParameter = 87;
-constexpr std::uint32_t kPrinterInvalidName = 1801;
 
 class PrintQueue {
  public:
@@ -33,10 +27,10 @@ class PrintQueue {
   std::string JobState(std::uint32_t job_id) const;
   std::size_t OpenHandles() const { return handles_.size(); }
 
-  // The printer calls: true on success, otherwise false with the code in `*error`.
+  // The printer calls: true on success, otherwise false with the code the
+  // Windows spooler gives in `*error`.
   bool Open(const char16_t* name, void** handle, std::uint32_t* error);
-  bool SetJob(void* handle, std::uint32_t job_id, std::uint32_t level, const void* job,
-              std::uint32_t command, std::uint32_t* error);
+  bool SetJob(void* handle, std::uint32_t job_id, std::uint32_t command, std::uint32_t* error);
   bool Close(void* handle, std::uint32_t* error);
 
  private:
@@ -46,9 +40,5 @@ class PrintQueue {
   std::set<std::uintptr_t> handles_;
   std::uintptr_t next_handle_ = 1;
 };
-
-// The queue the exported printer calls serve (null: every call fails).
-void ServePrintQueue(PrintQueue* queue);
-PrintQueue* ServedPrintQueue();
 
 }  // namespace telvor::spoolhost

@@ -180,5 +180,22 @@ TEST_F(KeyStoreTest, AWriteThatCannotBeStoredChangesNothing) {
   EXPECT_EQ(Count(), 1u);
 }
 
+// The store holds the password: only its owner writes it, its group at
+// most reads it, others nothing.
+TEST_F(KeyStoreTest, AStoreOthersCanReadOrItsGroupCanWriteIsRefused) {
+  std::string error;
+  EXPECT_TRUE(CheckStorePrivate(path_, &error));  // not made yet
+  KeyStore store(path_);
+  Open(&store);
+  for (const mode_t mode : {0600, 0640, 0400}) {
+    ASSERT_EQ(chmod(path_.c_str(), mode), 0);
+    EXPECT_TRUE(CheckStorePrivate(path_, &error)) << std::oct << mode;
+  }
+  for (const mode_t mode : {0660, 0620, 0604, 0602, 0601}) {
+    ASSERT_EQ(chmod(path_.c_str(), mode), 0);
+    EXPECT_FALSE(CheckStorePrivate(path_, &error)) << std::oct << mode;
+  }
+}
+
 }  // namespace
 }  // namespace telvor::spoolhost

@@ -258,34 +258,33 @@ TEST_F(SpoolerTest, PortAndJobFailures) {
   EXPECT_EQ(monitor_.calls.back(), "ClosePort");
 }
 
-// The printer calls as the monitor makes them, through the host's exports.
+// The printer calls as the monitor makes them through the host table.
 TEST(PrintQueueTest, PrinterCallsRecordTheJobState) {
   std::vector<std::string> notices;
   PrintQueue queue(u"Telvor Printer", [&](const std::string& n) { notices.push_back(n); });
-  ServePrintQueue(&queue);
   queue.AddJob(1);
   EXPECT_EQ(queue.JobState(1), "printing");
 
-  HANDLE printer = nullptr;
-  char16_t other[] = u"Another Printer";
-  EXPECT_FALSE(OpenPrinterW(other, &printer, nullptr));
-  EXPECT_EQ(GetLastError(), 1801u);
+  void* printer = nullptr;
+  std::uint32_t error = 0;
+  EXPECT_FALSE(queue.Open(u"Another Printer", &printer, &error));
+  EXPECT_EQ(error, 1801u);
 
-  char16_t name[] = u"Telvor Printer";
-  ASSERT_TRUE(OpenPrinterW(name, &printer, nullptr));
-  EXPECT_FALSE(SetJobW(printer, 2, 0, nullptr, JOB_CONTROL_SENT_TO_PRINTER));  // no such job
-  EXPECT_EQ(GetLastError(), 87u);
-  EXPECT_TRUE(SetJobW(printer, 1, 0, nullptr, JOB_CONTROL_SENT_TO_PRINTER));
+  ASSERT_TRUE(queue.Open(u"Telvor Printer", &printer, &error));
+  EXPECT_FALSE(queue.SetJob(printer, 2, JOB_CONTROL_SENT_TO_PRINTER, &error));  // no such job
+  EXPECT_EQ(error, 87u);
+  EXPECT_FALSE(queue.SetJob(printer, 1, 1, &error));  // a command no monitor gives
+  EXPECT_EQ(error, 50u);
+  EXPECT_TRUE(queue.SetJob(printer, 1, JOB_CONTROL_SENT_TO_PRINTER, &error));
   EXPECT_EQ(queue.JobState(1), "sent to printer");
   EXPECT_EQ(notices, (std::vector<std::string>{"job 1: sent to printer"}));
-  EXPECT_TRUE(ClosePrinter(printer));
+  EXPECT_TRUE(queue.Close(printer, &error));
   EXPECT_EQ(queue.OpenHandles(), 0u);
 
-  EXPECT_FALSE(ClosePrinter(printer));  // already closed
-  EXPECT_EQ(GetLastError(), 6u);
-  EXPECT_FALSE(SetJobW(printer, 1, 0, nullptr, JOB_CONTROL_SENT_TO_PRINTER));
-  EXPECT_EQ(GetLastError(), 6u);
-  ServePrintQueue(nullptr);
+  EXPECT_FALSE(queue.Close(printer, &error));  // already closed
+  EXPECT_EQ(error, 6u);
+  EXPECT_FALSE(queue.SetJob(printer, 1, JOB_CONTROL_SENT_TO_PRINTER, &error));
+  EXPECT_EQ(error, 6u);
 }
 
 }  // namespace

@@ -352,6 +352,14 @@ TEST_F(EmbeddedServer, SetupOnTheTerminalShowsTheStoredTextsAndRestoresTheTermin
   EXPECT_TRUE(interrupted.echo_on_after);
   EXPECT_EQ(ReadFile(key_), stored);
 
+  // A lone Escape cancels at once, and what is stored stays.
+  TerminalRun cancelled = RunOnTerminal({"--registry", key_, "--setup"}, work_, environment,
+                                        {{"[127.0.2.10]: ", "127.0.2.11\n"}, {"[ida]: ", "\x1b"}});
+  EXPECT_EQ(cancelled.status, 1) << cancelled.screen;
+  EXPECT_NE(cancelled.screen.find("[cancel]"), std::string::npos) << cancelled.screen;
+  EXPECT_TRUE(cancelled.echo_on_after);
+  EXPECT_EQ(ReadFile(key_), stored);
+
   // An arrow key edits nothing into the text; Enter keeps the stored one.
   TerminalRun changed = RunOnTerminal({"--registry", key_, "--setup"}, work_, environment,
                                       {{"[127.0.2.10]: ", "127.0.2.12\x1b[D\n"},

@@ -65,13 +65,12 @@ TEST_F(HylaFaxServer, QueueFileShowsTheNumberTypedIntoTheForm) {
   std::cerr << run.out << run.err;
   ASSERT_EQ(run.status, 0) << ReadFile(work + "/telvor/telvor.log");
 
-  const auto queue_file = hylafax::QueueFileOf(note);
-  ASSERT_FALSE(queue_file.empty()) << "no queue file with jobtag:" << note;
-  const std::string queued = hylafax::ReadSpoolFile(queue_file);
-  auto fields = hylafax::QueueFields(queued);
-  EXPECT_EQ(fields["number"], "5550199") << queued;
-  EXPECT_EQ(fields["mailaddr"], "spool-test@example.com");
-  EXPECT_EQ(fields["maxdials"], "3");
+  hylafax::QueueReader reader(note, {"number", "mailaddr", "maxdials"});
+  const auto queued = reader.Wait();
+  ASSERT_TRUE(queued) << reader.Seen();
+  EXPECT_EQ(queued->fields.at("number"), "5550199") << queued->text;
+  EXPECT_EQ(queued->fields.at("mailaddr"), "spool-test@example.com");
+  EXPECT_EQ(queued->fields.at("maxdials"), "3");
 }
 
 TEST_F(HylaFaxServer, AJobTheServerRefusesStaysInTemp) {

@@ -16,4 +16,13 @@ inline constexpr char16_t kPromptProgramFile[] = u"quorprompt.exe";
 // The Application event log source of the monitor's messages.
 inline constexpr char16_t kEventSourceName[] = u"TelvorMon";
 
+// The values of the monitor's registry key: the five settings, and the one
+// the spooler writes when the monitor is registered.
+inline constexpr char16_t kServerIpValue[] = u"HylaFAXServerIp";
+inline constexpr char16_t kUserValue[] = u"User";
+inline constexpr char16_t kPasswordValue[] = u"Password";
+inline constexpr char16_t kMailValue[] = u"MailAddress";
+inline constexpr char16_t kAttemptsValue[] = u"Attempts";
+inline constexpr char16_t kDriverValue[] = u"Driver";
+
 }  // namespace telvor

@@ -48,37 +48,33 @@ TEST(HylaFaxServer, QueueFileHoldsTheSubmittedJob) {
   // Telnet command were it not doubled.
   const std::string info = UniqueInfo("Telvor test caf\xFF");
 
-  const int32_t result = sendfax(kAddress, "telvor-test", "secret", "5551234",
-                                 "fax-test@example.com", info.c_str(), TELVOR_SAMPLE_PS, 12);
-  const std::string log = ReadFile("telvor.log");
-  ASSERT_EQ(result, 0) << log;
+  uint32_t job_number = 0;
+  const int32_t result =
+      sendfax_job(kAddress, "telvor-test", "secret", "5551234", "fax-test@example.com",
+                  info.c_str(), TELVOR_SAMPLE_PS, 12, &job_number);
+  const std::string log = ReadFile(TELVOR_LOG_FILE);
+  ASSERT_EQ(result, TELVOR_SENT) << log;
 
-  const auto queue_file = QueueFileOf(info);
-  ASSERT_FALSE(queue_file.empty()) << "no queue file with jobtag:" << info << "\n" << log;
-  const std::string text = ReadSpoolFile(queue_file);
-  auto fields = QueueFields(text);
-  EXPECT_EQ(fields["number"], "5551234") << text;
-  EXPECT_EQ(fields["mailaddr"], "fax-test@example.com");
-  EXPECT_EQ(fields["sender"], "telvor-test");
-  EXPECT_EQ(fields["modem"], "ttyS0");
-  EXPECT_EQ(fields["maxdials"], "9");  // 12 clamped
-  EXPECT_EQ(fields["maxtries"], "5");
-  EXPECT_EQ(fields["jobtag"], info);
+  QueueReader reader(info, {"number", "mailaddr", "sender", "modem", "maxdials", "maxtries"});
+  const auto queued = reader.Wait();
+  ASSERT_TRUE(queued) << reader.Seen() << "\n" << log;
+  const auto& fields = queued->fields;
+  EXPECT_EQ(fields.at("number"), "5551234") << queued->text;
+  EXPECT_EQ(fields.at("mailaddr"), "fax-test@example.com");
+  EXPECT_EQ(fields.at("sender"), "telvor-test");
+  EXPECT_EQ(fields.at("modem"), "ttyS0");
+  EXPECT_EQ(fields.at("maxdials"), "9");  // 12 clamped
+  EXPECT_EQ(fields.at("maxtries"), "5");
 
-  // The log ends with the job's number, the one its queue file qN carries.
-  const std::string queue_name = queue_file.filename().string();
+  // The log ends with the job's number, the one its queue file qN carries
+  // and the call hands back.
+  const std::string queue_name = queued->file.filename().string();
   ASSERT_EQ(queue_name.rfind("q", 0), 0u) << queue_name;
   EXPECT_TRUE(EndsWith(log, "\njob id: " + queue_name.substr(1) + "\n")) << log;
+  EXPECT_EQ(std::to_string(job_number), queue_name.substr(1));
 
-  // "!postscript:0::docq/docN.ps.M" (the "!" marks a document already
-  // converted): the file holds exactly what was uploaded.
-  std::string postscript =
-      fields.count("!postscript") ? fields["!postscript"] : fields["postscript"];
-  const std::size_t at = postscript.find("::");
-  ASSERT_NE(at, std::string::npos) << text;
-  const std::string document_path = postscript.substr(at + 2);
-  EXPECT_EQ(document_path.rfind("docq/doc", 0), 0u) << document_path;
-  EXPECT_EQ(ReadSpoolFile(document_path), document) << document_path;
+  // The document the record names holds exactly what was uploaded.
+  EXPECT_EQ(queued->document, document) << queued->text;
 }
 
 TEST(HylaFaxServer, JobWithoutANumberIsNotSubmitted) {
@@ -86,8 +82,8 @@ TEST(HylaFaxServer, JobWithoutANumberIsNotSubmitted) {
   const std::string info = UniqueInfo("Telvor test without number");
   EXPECT_EQ(sendfax(kAddress, "telvor-test", "secret", "", "fax-test@example.com", info.c_str(),
                     TELVOR_SAMPLE_PS, 3),
-            -60);
-  const std::string log = ReadFile("telvor.log");
+            TELVOR_ERR_JOB_REFUSED);
+  const std::string log = ReadFile(TELVOR_LOG_FILE);
   EXPECT_NE(log.find("\nsend-->JSUBM\n\nrecv<--504 "), std::string::npos) << log;
   EXPECT_TRUE(EndsWith(log, "\njob not submitted\n")) << log;
 }
@@ -97,8 +93,8 @@ TEST(StrictHylaFaxServer, WrongPasswordAndRefusedSubmission) {
   const std::string info = UniqueInfo("Telvor strict test");
   EXPECT_EQ(sendfax(kStrictAddress, kStrictUser, "wrong", "5551234", "fax-test@example.com",
                     info.c_str(), TELVOR_SAMPLE_PS, 3),
-            -14);
-  std::string log = ReadFile("telvor.log");
+            TELVOR_ERR_LOGIN);
+  std::string log = ReadFile(TELVOR_LOG_FILE);
   EXPECT_NE(log.find("\nrecv<--331 Password required for " + std::string(kStrictUser)),
             std::string::npos)
       << log;
@@ -109,8 +105,8 @@ TEST(StrictHylaFaxServer, WrongPasswordAndRefusedSubmission) {
   // Let in, but no modem is registered: the scheduler refuses the job.
   EXPECT_EQ(sendfax(kStrictAddress, kStrictUser, kStrictPassword, "5551234", "fax-test@example.com",
                     info.c_str(), TELVOR_SAMPLE_PS, 3),
-            -60);
-  log = ReadFile("telvor.log");
+            TELVOR_ERR_JOB_REFUSED);
+  log = ReadFile(TELVOR_LOG_FILE);
   EXPECT_NE(log.find("\nsend-->JSUBM\n\nrecv<--460 Failed to submit job "), std::string::npos)
       << log;
   EXPECT_TRUE(EndsWith(log, "\njob not submitted\n")) << log;

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Photographs install.exe's progress window mid-animation under Wine, for the
-# README (docs/progress.png).
+# administrators' page (docs/progress.png, shown in docs/windows-admin.md).
 #
 # usage: screenshot.sh INSTALL_EXE QUOR_DLL TELVOR_DLL RUN_WATCHED_EXE NTPRINT_INF OUT.png
 #

@@ -163,14 +163,8 @@ typedef struct _MONITOR2 {
 extern "C" {
 #endif
 
-// Calls the spooler process provides to the monitor. On Linux the spooler
-// host defines them (exported from its executable, -rdynamic) and the monitor
-// looks them up in the process at run time, so the plug-in links without them.
-// A host that leaves out SetLastError/GetLastError gets the monitor's own
-// per-thread error code instead (it then cannot read EnumPorts' last error).
-BOOL OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFAULTSW pDefault);
-BOOL SetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD Command);
-BOOL ClosePrinter(HANDLE hPrinter);
+// The spooler's last error, which a host keeps as the Windows spooler's
+// threads do and hands to the monitor through its host table (quor/host.h).
 void SetLastError(DWORD dwErrCode);
 DWORD GetLastError(void);
 

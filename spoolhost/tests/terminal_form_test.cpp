@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "platform.h"
-#include "quor/prepared_answers.h"
+#include "quor/forms.h"
 #include "telvor_common/text.h"
+#include "terminal_forms.h"
 
-namespace quor {
+namespace telvor::spoolhost {
 namespace {
 
 struct Outcome {
@@ -25,13 +25,13 @@ struct Outcome {
   termios after{};     // the terminal's settings once the child has ended
 };
 
-std::string Describe(DialogResult result) {
+std::string Describe(FormAnswer result) {
   switch (result) {
-    case DialogResult::kOk:
+    case FormAnswer::kOk:
       return "ok";
-    case DialogResult::kCancel:
+    case FormAnswer::kCancel:
       return "cancel";
-    case DialogResult::kFailed:
+    case FormAnswer::kFailed:
       return "failed";
   }
   return "?";
@@ -68,22 +68,14 @@ Outcome RunOnTerminal(const std::string& form, const std::vector<std::string>& l
   const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
   if (child == 0) {
     close(report[0]);
-    unsetenv(kSetupAnswerVariable);
-    unsetenv(kFaxNumberAnswerVariable);
-    std::string line;
-    if (form == "setup") {
-      SetupFields fields{};
-      fields.attempts[0] = u'1';
-      const DialogResult result = SystemPlatform().AskSettings(fields);
-      line = Describe(result) + "|" + telvor::ToUtf8(fields.server_ip) + "|" +
-             telvor::ToUtf8(fields.password) + "|" + telvor::ToUtf8(fields.attempts);
-    } else {
-      FaxNumberFields fields{};
-      fields.attempts[0] = u'3';
-      const DialogResult result = SystemPlatform().AskFaxNumber(fields);
-      line = Describe(result) + "|" + telvor::ToUtf8(fields.fax_number) + "|" +
-             telvor::ToUtf8(fields.attempts) + "|" + telvor::ToUtf8(fields.info);
-    }
+    const bool setup = form == "setup";
+    const Form& shown = setup ? kSetupForm : kFaxNumberForm;
+    FormTexts texts(shown.field_count);
+    texts[FieldIndex(shown, setup ? QUOR_ID_DEFAULT_ATTEMPTS : QUOR_ID_ATTEMPTS)] =
+        setup ? u"1" : u"3";
+    int error = 0;
+    std::string line = Describe(AskOnTerminal(shown, texts, {}, &error));
+    for (const Text& text : texts) line += "|" + ToUtf8(text);
     if (write(report[1], line.data(), line.size()) < 0) _exit(2);
     _exit(0);
   }
@@ -140,9 +132,17 @@ TEST(TerminalFormTest, AnInterruptAtThePasswordLeavesTheTerminalAsItWas) {
 TEST(TerminalFormTest, ThePasswordIsNotShown) {
   const Outcome outcome =
       RunOnTerminal("setup", {"10.0.0.1\n", "fax\n", "secret\n", "m@x\n", "7\n"});
-  EXPECT_EQ(outcome.result, "ok|10.0.0.1|secret|7");
+  EXPECT_EQ(outcome.result, "ok|10.0.0.1|fax|secret|m@x|7");
   EXPECT_EQ(outcome.screen.find("secret"), std::string::npos) << outcome.screen;
 }
 
+TEST(FormFilterTest, KeepsWhatTheControlWouldTake) {
+  const FormField& note = kFaxNumberForm.fields[FieldIndex(kFaxNumberForm, QUOR_ID_INFO)];
+  EXPECT_EQ(FilterInput(note, u"a\tb c"), u"ab c");
+  // A character outside the 16-bit range is not split at the limit.
+  const std::u16string text = std::u16string(126, u'a') + u"\U0001F600";
+  EXPECT_EQ(FilterInput(note, text), std::u16string(126, u'a'));
+}
+
 }  // namespace
-}  // namespace quor
+}  // namespace telvor::spoolhost

@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "forms.h"
-#include "resource.h"
+#include "telvor_common/posix_io.h"
 #include "telvor_common/text.h"
 
-namespace quor {
+namespace telvor::spoolhost {
 
 namespace {
 
@@ -84,15 +84,7 @@ class RawTerminal {
   bool active_;
 };
 
-void WriteAll(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    done += static_cast<std::size_t>(n);
-  }
-}
+void Draw(int fd, const std::string& text) { WriteAll(fd, text.data(), text.size()); }
 
 constexpr int kNoMoreInput = -1;
 constexpr int kNothing = -2;
@@ -166,7 +158,7 @@ Key ReadEscapeSequence(int fd) {
 }
 
 // One key; for kText, `text` gets the character (UTF-8 in, UTF-16 out).
-Key ReadKey(int fd, telvor::Text& text) {
+Key ReadKey(int fd, Text& text) {
   const int byte = ReadByte(fd);
   switch (byte) {
     case kNoMoreInput:
@@ -196,14 +188,14 @@ Key ReadKey(int fd, telvor::Text& text) {
     if (next == kNoMoreInput) return Key::kEndOfInput;
     utf8.push_back(static_cast<char>(next));
   }
-  text = telvor::FromUtf8(utf8);
+  text = FromUtf8(utf8);
   return Key::kText;
 }
 
 bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 // Screen columns of a stretch of text: one per character.
-std::size_t Columns(telvor::TextView text) {
+std::size_t Columns(TextView text) {
   std::size_t columns = 0;
   for (char16_t unit : text) columns += IsLowSurrogate(unit) ? 0 : 1;
   return columns;
@@ -221,15 +213,15 @@ class LineEditor {
 
   // Edits until Enter (the line, possibly empty) or until the form is
   // cancelled or the terminal gone (nothing).
-  std::optional<telvor::Text> Edit() {
+  std::optional<Text> Edit() {
     for (;;) {
-      telvor::Text typed;
+      Text typed;
       switch (ReadKey(tty_, typed)) {
         case Key::kText:
           Insert(typed);
           break;
         case Key::kEnter:
-          WriteAll(tty_, "\n");
+          Draw(tty_, "\n");
           return text_;
         case Key::kLeft:
           MoveTo(Previous());
@@ -257,7 +249,7 @@ class LineEditor {
           break;
         case Key::kCancel:
         case Key::kEndOfInput:
-          WriteAll(tty_, "\n");
+          Draw(tty_, "\n");
           return std::nullopt;
       }
     }
@@ -279,19 +271,19 @@ class LineEditor {
 
   // The text from `from` on as the screen shows it.
   std::string Shown(std::size_t from) const {
-    const telvor::TextView rest = telvor::TextView(text_).substr(from);
-    return field_.hidden ? std::string(Columns(rest), '*') : telvor::ToUtf8(rest);
+    const TextView rest = TextView(text_).substr(from);
+    return field_.hidden ? std::string(Columns(rest), '*') : ToUtf8(rest);
   }
 
   // Redraws from the cursor's old place on, clearing what was behind, and
   // puts the cursor at `cursor`.
   void Redraw(std::size_t from, std::size_t cursor) {
     cursor_ = cursor;
-    WriteAll(tty_, Shown(from) + "\x1b[K" + Left(Columns(telvor::TextView(text_).substr(cursor_))));
+    Draw(tty_, Shown(from) + "\x1b[K" + Left(Columns(TextView(text_).substr(cursor_))));
   }
 
-  void Insert(const telvor::Text& typed) {
-    telvor::Text longer = text_;
+  void Insert(const Text& typed) {
+    Text longer = text_;
     longer.insert(cursor_, typed);
     if (FilterInput(field_, longer) != longer) return;
     text_ = std::move(longer);
@@ -300,106 +292,63 @@ class LineEditor {
 
   void Erase(std::size_t from, std::size_t to) {
     if (from >= to) return;
-    WriteAll(tty_, Left(Columns(telvor::TextView(text_).substr(from, cursor_ - from))));
+    Draw(tty_, Left(Columns(TextView(text_).substr(from, cursor_ - from))));
     text_.erase(from, to - from);
     Redraw(from, from);
   }
 
   void MoveTo(std::size_t at) {
     if (at < cursor_) {
-      WriteAll(tty_, Left(Columns(telvor::TextView(text_).substr(at, cursor_ - at))));
+      Draw(tty_, Left(Columns(TextView(text_).substr(at, cursor_ - at))));
     } else if (at > cursor_) {
-      WriteAll(tty_,
-               "\x1b[" +
-                   std::to_string(Columns(telvor::TextView(text_).substr(cursor_, at - cursor_))) +
-                   "C");
+      Draw(tty_,
+           "\x1b[" + std::to_string(Columns(TextView(text_).substr(cursor_, at - cursor_))) + "C");
     }
     cursor_ = at;
   }
 
   int tty_;
   const FormField& field_;
-  telvor::Text text_;
+  Text text_;
   std::size_t cursor_ = 0;
 };
 
-// Asks each field in turn on the terminal, each line edited in place. Enter
-// on an empty line keeps the text shown in brackets; Escape cancels the form
-// at once, and so does the terminal going away.
-DialogResult AskOnTerminal(const Form& form, std::vector<telvor::Text>& texts, int& error) {
-  const int tty = open(kTerminal, O_RDWR | O_CLOEXEC);
-  if (tty < 0) {
-    error = errno;
-    std::fprintf(stderr, "%s: no terminal to ask on and no prepared answer (%s): %s\n",
-                 telvor::ToUtf8(form.caption).c_str(), form.answer_variable, std::strerror(error));
-    return DialogResult::kFailed;
-  }
-  DialogResult result = DialogResult::kOk;
-  {
-    RawTerminal raw(tty);
-    WriteAll(tty, telvor::ToUtf8(form.caption) + " (Enter keeps [text], Escape cancels)\n");
-    for (std::size_t i = 0; i < form.field_count && result == DialogResult::kOk; ++i) {
-      const FormField& field = form.fields[i];
-      const std::string shown =
-          field.hidden ? std::string(Columns(texts[i]), '*') : telvor::ToUtf8(texts[i]);
-      WriteAll(tty, "  " + telvor::ToUtf8(field.label) + " [" + shown + "]: ");
-      const std::optional<telvor::Text> line = LineEditor(tty, field).Edit();
-      if (!line) {
-        result = DialogResult::kCancel;
-      } else if (!line->empty()) {
-        texts[i] = FilterInput(field, *line);
-      }
+}  // namespace
+
+FormAnswer AskOnTerminal(int tty, const Form& form, FormTexts& texts,
+                         const std::vector<bool>& ask) {
+  FormAnswer result = FormAnswer::kOk;
+  FormTexts typed = texts;  // the form's texts change only when it is confirmed
+  RawTerminal raw(tty);
+  Draw(tty, ToUtf8(form.caption) + " (Enter keeps [text], Escape cancels)\n");
+  for (std::size_t i = 0; i < form.field_count && result == FormAnswer::kOk; ++i) {
+    if (!ask.empty() && !ask[i]) continue;
+    const FormField& field = form.fields[i];
+    const std::string shown = field.hidden ? std::string(Columns(typed[i]), '*') : ToUtf8(typed[i]);
+    Draw(tty, "  " + ToUtf8(field.label) + " [" + shown + "]: ");
+    const std::optional<Text> line = LineEditor(tty, field).Edit();
+    if (!line) {
+      result = FormAnswer::kCancel;
+    } else if (!line->empty()) {
+      typed[i] = FilterInput(field, *line);
     }
-    WriteAll(tty, result == DialogResult::kOk ? "  [" + telvor::ToUtf8(form.confirm) + "]\n"
-                                              : std::string("  [cancel]\n"));
   }
+  if (result == FormAnswer::kOk) texts = std::move(typed);
+  Draw(tty, result == FormAnswer::kOk ? "  [" + ToUtf8(form.confirm) + "]\n"
+                                      : std::string("  [cancel]\n"));
+  return result;
+}
+
+FormAnswer AskOnTerminal(const Form& form, FormTexts& texts, const std::vector<bool>& ask,
+                         int* error) {
+  const int tty = open(kTerminal, O_RDWR | O_CLOEXEC | O_NOCTTY);
+  if (tty < 0) {
+    *error = errno;
+    return FormAnswer::kFailed;
+  }
+  const FormAnswer result = AskOnTerminal(tty, form, texts, ask);
   close(tty);
   return result;
 }
 
-DialogResult RunForm(const Form& form, std::vector<telvor::Text>& texts, int& error) {
-  if (const char* answer = std::getenv(form.answer_variable)) {
-    const bool confirmed = ApplyAnswer(form, answer, texts);
-    std::fputs((confirmed ? DescribeForm(form, texts) : DescribeCancel(form)).c_str(), stderr);
-    std::fflush(stderr);
-    return confirmed ? DialogResult::kOk : DialogResult::kCancel;
-  }
-  return AskOnTerminal(form, texts, error);
-}
-
-template <std::size_t N>
-void Store(char16_t (&field)[N], const telvor::Text& text) {
-  telvor::CopyText(field, N, telvor::TextView(text).substr(0, N - 1));
-}
-
-}  // namespace
-
-DialogResult RunSetupForm(SetupFields& fields, int& error) {
-  const Form& form = kSetupForm;
-  std::vector<telvor::Text> texts(form.field_count);
-  texts[FieldIndex(form, QUOR_ID_DEFAULT_ATTEMPTS)] = fields.attempts;
-  const DialogResult result = RunForm(form, texts, error);
-  if (result == DialogResult::kOk) {
-    Store(fields.server_ip, texts[FieldIndex(form, QUOR_ID_SERVER_IP)]);
-    Store(fields.user, texts[FieldIndex(form, QUOR_ID_USER)]);
-    Store(fields.password, texts[FieldIndex(form, QUOR_ID_PASSWORD)]);
-    Store(fields.mail, texts[FieldIndex(form, QUOR_ID_MAIL)]);
-    Store(fields.attempts, texts[FieldIndex(form, QUOR_ID_DEFAULT_ATTEMPTS)]);
-  }
-  return result;
-}
-
-DialogResult RunFaxNumberForm(FaxNumberFields& fields, int& error) {
-  const Form& form = kFaxNumberForm;
-  std::vector<telvor::Text> texts(form.field_count);
-  texts[FieldIndex(form, QUOR_ID_ATTEMPTS)] = fields.attempts;
-  const DialogResult result = RunForm(form, texts, error);
-  if (result == DialogResult::kOk) {
-    Store(fields.fax_number, texts[FieldIndex(form, QUOR_ID_FAX_NUMBER)]);
-    Store(fields.attempts, texts[FieldIndex(form, QUOR_ID_ATTEMPTS)]);
-    Store(fields.info, texts[FieldIndex(form, QUOR_ID_INFO)]);
-  }
-  return result;
-}
-
-}  // namespace quor
+}  // namespace telvor::spoolhost
