@@ -7,11 +7,13 @@ packages=(
   cmake g++ make python3 libgtest-dev libgmock-dev clang libclang-rt-14-dev clang-format
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
   binutils-mingw-w64-x86-64 wine64 xvfb imagemagick hylafax-server ghostscript
+  dpkg-dev file # dpkg-shlibdeps and file, with which CPack finds the Debian package's dependencies
 )
 # The print system the CUPS backend runs under, without what apt recommends
 # with it (systemd, avahi, cups-browsed, colord ...): installed on their own.
-# "cups" adds cups-driverd and cups-deviced, which lpadmin -m and lpinfo use.
-cups_packages=(cups-daemon cups-client cups-filters cups-core-drivers cups)
+# "cups" adds cups-driverd and cups-deviced, which lpadmin -m and lpinfo use;
+# cups-bsd has lpr. The list docs/linux.md gives the administrator.
+cups_packages=(cups-daemon cups-client cups-bsd cups-filters cups-core-drivers cups)
 absent() {
   local out=() p
   for p in "$@"; do

@@ -12,6 +12,7 @@ static_assert(e::kAccessDenied == ERROR_ACCESS_DENIED);
 static_assert(e::kInvalidHandle == ERROR_INVALID_HANDLE);
 static_assert(e::kNotEnoughMemory == ERROR_NOT_ENOUGH_MEMORY);
 static_assert(e::kInvalidData == ERROR_INVALID_DATA);
+static_assert(e::kNotReady == ERROR_NOT_READY);
 static_assert(e::kSharingViolation == ERROR_SHARING_VIOLATION);
 static_assert(e::kNotSupported == ERROR_NOT_SUPPORTED);
 static_assert(e::kFileExists == ERROR_FILE_EXISTS);

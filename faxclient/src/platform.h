@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "telvor/sendfax.h"
 
@@ -16,6 +17,14 @@ namespace telvor::client {
 
 // The debug log, in the caller's current directory.
 inline constexpr char kLogFileName[] = TELVOR_LOG_FILE;
+
+// The log's path: its name in `folder`, or alone (the current directory).
+inline std::string LogPath(const char* folder, char separator) {
+  if (folder == nullptr) return kLogFileName;
+  std::string path = folder;
+  if (path.back() != separator && path.back() != '/') path += separator;
+  return path + kLogFileName;
+}
 
 using SocketHandle = std::intptr_t;
 inline constexpr SocketHandle kNoSocket = -1;
@@ -50,7 +59,10 @@ class Platform {
   // the account that creates it (and, on Windows, by SYSTEM and the
   // Administrators). Null when it cannot be opened, or when the name is
   // anything but a regular file (a link planted there is not followed).
-  virtual std::FILE* OpenLog() = 0;
+  virtual std::FILE* OpenLog(const char* folder) = 0;
+  // A stream that takes the log's lines and keeps none: the call goes on
+  // without its log when the log cannot be opened.
+  virtual std::FILE* OpenDiscard() = 0;
 
   // Opens the document for reading raw bytes; null when it cannot be opened
   // as a file (a directory included).

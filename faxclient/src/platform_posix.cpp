@@ -38,13 +38,14 @@ T Failed(int& last_error, T result) {
 
 class PosixPlatform final : public Platform {
  public:
-  std::FILE* OpenLog() override {
+  std::FILE* OpenLog(const char* folder) override {
+    const std::string path = LogPath(folder, '/');
     // Never through a link, never blocking on a FIFO, never changing a file's
     // mode: a new log is created 0600; an existing one must be a regular
     // file, and is emptied only once it is known to be one.
     constexpr int kFlags = O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-    int fd = open(kLogFileName, kFlags | O_CREAT | O_EXCL, kLogMode);
-    if (fd < 0 && errno == EEXIST) fd = open(kLogFileName, kFlags);
+    int fd = open(path.c_str(), kFlags | O_CREAT | O_EXCL, kLogMode);
+    if (fd < 0 && errno == EEXIST) fd = open(path.c_str(), kFlags);
     if (fd < 0) return nullptr;
     struct stat info {};
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || ftruncate(fd, 0) != 0 ||
@@ -57,16 +58,22 @@ class PosixPlatform final : public Platform {
     return log;
   }
 
+  std::FILE* OpenDiscard() override { return std::fopen("/dev/null", "w"); }
+
   std::FILE* OpenDocument(const char* path) override {
-    std::FILE* document = std::fopen(path, "rb");
-    if (document == nullptr) return nullptr;
-    // POSIX opens a directory for reading; Windows does not, and neither
-    // does this.
+    // A regular file only: a FIFO is never waited on (opened without
+    // blocking, then refused), and POSIX opens a directory for reading
+    // where Windows does not.
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
     struct stat info {};
-    if (fstat(fileno(document), &info) != 0 || S_ISDIR(info.st_mode)) {
-      std::fclose(document);
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+      close(fd);
       return nullptr;
     }
+    std::FILE* document = fdopen(fd, "rb");
+    if (document == nullptr) close(fd);
     return document;
   }
 

@@ -97,11 +97,12 @@ T Failed(int& last_error, T result) {
 
 class WinsockPlatform final : public Platform {
  public:
-  std::FILE* OpenLog() override {
+  std::FILE* OpenLog(const char* folder) override {
+    const std::string path = LogPath(folder, '\\');
     LogAccess access;
     if (!access.Build()) return nullptr;
     // An existing log keeps its own access list, as a created one keeps this.
-    const HANDLE file = CreateFileA(kLogFileName, GENERIC_WRITE, kLogSharing, access.Attributes(),
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, kLogSharing, access.Attributes(),
                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return nullptr;
     const int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(file), _O_WRONLY | _O_TEXT);
@@ -113,6 +114,8 @@ class WinsockPlatform final : public Platform {
     if (log == nullptr) _close(fd);
     return log;
   }
+
+  std::FILE* OpenDiscard() override { return std::fopen("NUL", "w"); }
 
   std::FILE* OpenDocument(const char* path) override { return std::fopen(path, "rb"); }
 

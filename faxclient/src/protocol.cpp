@@ -31,6 +31,21 @@ bool ArgumentAcceptable(std::string_view argument) {
   return argument.size() <= kMaxArgumentLength && argument.find_first_of("\r\n") == argument.npos;
 }
 
+bool ModemNameAcceptable(std::string_view modem) {
+  return modem.size() <= kMaxArgumentLength && std::none_of(modem.begin(), modem.end(), [](char c) {
+           const auto byte = static_cast<unsigned char>(c);
+           return byte <= ' ' || byte == 0x7F;
+         });
+}
+
+bool PageSizeAcceptable(std::uint32_t millimetres) {
+  return millimetres >= 1 && millimetres <= kMaxPageMillimetres;
+}
+
+bool ResolutionAcceptable(std::uint32_t lines_per_inch) {
+  return lines_per_inch == kLowResolution || lines_per_inch == kHighResolution;
+}
+
 std::int32_t ClampMaxDials(std::int32_t maxdials) { return std::clamp(maxdials, 1, 9); }
 
 int FindPostScriptMarker(const char* block, std::size_t size) {

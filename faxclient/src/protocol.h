@@ -1,17 +1,20 @@
 // Pure pieces of the HylaFAX client protocol: reply framing, the passive
-// endpoint, the server's name for an upload, the argument checks and the
-// clamping of the dial attempts. No sockets, files or platform headers here.
+// endpoint, the server's name for an upload, the argument and job setting
+// checks and the clamping of the dial attempts. No sockets, files or
+// platform headers here.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
+#include "telvor/sendfax.h"
+
 namespace telvor::client {
 
 // Longest text accepted for `user`, `password`, `fax_number`, `mail`,
 // `modem` and `info`, in bytes without the terminator.
-inline constexpr std::size_t kMaxArgumentLength = 256;
+inline constexpr std::size_t kMaxArgumentLength = TELVOR_TEXT_LIMIT;
 
 // Longest server file name taken from the reply after the upload.
 inline constexpr std::size_t kMaxServerFileName = 255;
@@ -32,6 +35,19 @@ inline constexpr std::size_t kBlockSize = 512;
 // An argument is sent inside a command line, so it must fit the line and
 // must not carry a line end of its own (which would start a second command).
 bool ArgumentAcceptable(std::string_view argument);
+
+// A modem name is also a single word on the server: no blank, no control
+// byte (below 0x20, or 0x7F), and no longer than an argument.
+bool ModemNameAcceptable(std::string_view modem);
+
+// A page side in millimetres.
+inline constexpr std::uint32_t kMaxPageMillimetres = 999;
+bool PageSizeAcceptable(std::uint32_t millimetres);
+
+// The vertical resolutions of a fax, in lines per inch.
+inline constexpr std::uint32_t kLowResolution = 98;
+inline constexpr std::uint32_t kHighResolution = 196;
+bool ResolutionAcceptable(std::uint32_t lines_per_inch);
 
 // `maxdials` clamped to 1..9.
 std::int32_t ClampMaxDials(std::int32_t maxdials);

@@ -11,7 +11,7 @@ static_assert(std::is_same_v<decltype(&sendfax_job), SendFaxJobFunction>);
 
 extern "C" int32_t sendfax_job(const char* server_ip, const char* user, const char* password,
                                const char* fax_number, const char* mail, const char* info,
-                               const char* filename, int32_t maxdials, uint32_t* job_number) {
+                               const char* filename, int32_t maxdials, telvor_job* job) {
   telvor::client::SendRequest request;
   request.server_ip = server_ip;
   request.user = user;
@@ -21,7 +21,8 @@ extern "C" int32_t sendfax_job(const char* server_ip, const char* user, const ch
   request.info = info;
   request.filename = filename;
   request.maxdials = maxdials;
-  return telvor::client::RunSendFax(request, telvor::client::kTimeLimitMs, job_number);
+  request.job = job;
+  return telvor::client::RunSendFax(request, telvor::client::kTimeLimitMs);
 }
 
 extern "C" int32_t sendfax(const char* server_ip, const char* user, const char* password,

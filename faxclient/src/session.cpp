@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include "protocol.h"
@@ -10,8 +11,13 @@
 namespace telvor::client {
 namespace {
 
-constexpr const char* modem = "ttyS0";
 constexpr std::uint16_t server_port = 4559;
+
+// The job settings sendfax uses, and sendfax_job for a zero (or null) one.
+constexpr const char* kDefaultModem = "ttyS0";
+constexpr std::uint32_t kDefaultPageWidth = 209;   // A4, in millimetres
+constexpr std::uint32_t kDefaultPageLength = 296;  // A4, in millimetres
+constexpr std::uint32_t kDefaultResolution = kHighResolution;
 
 constexpr const char* login_commands[] = {"USER ", "PASS ", "TYPE I", "PASV", "STOT"};
 constexpr std::size_t kUserCommand = 0;
@@ -20,7 +26,19 @@ constexpr std::size_t kPassiveCommand = 3;
 constexpr std::size_t kStoreCommand = 4;
 
 // What a job line carries behind its command text.
-enum class JobValue { kNone, kFaxNumber, kMail, kModem, kUser, kDocument, kInfo, kMaxDials };
+enum class JobValue {
+  kNone,
+  kFaxNumber,
+  kMail,
+  kModem,
+  kUser,
+  kResolution,
+  kPageWidth,
+  kPageLength,
+  kDocument,
+  kInfo,
+  kMaxDials
+};
 
 struct JobCommand {
   const char* command;
@@ -39,9 +57,9 @@ constexpr JobCommand job_commands[] = {
     {"JPARM MAXDIALS 1", JobValue::kNone},
     {"JPARM MAXTRIES 5", JobValue::kNone},
     {"JPARM SCHEDPRI 127", JobValue::kNone},
-    {"JPARM VRES 196", JobValue::kNone},
-    {"JPARM PAGEWIDTH 209", JobValue::kNone},
-    {"JPARM PAGELENGTH 296", JobValue::kNone},
+    {"JPARM VRES ", JobValue::kResolution},
+    {"JPARM PAGEWIDTH ", JobValue::kPageWidth},
+    {"JPARM PAGELENGTH ", JobValue::kPageLength},
     {"JPARM NOTIFY DONE+REQUEUE", JobValue::kNone},
     {"JPARM PAGECHOP none", JobValue::kNone},
     {"JPARM CHOPTHRESHOLD 3", JobValue::kNone},
@@ -70,10 +88,14 @@ constexpr std::size_t kLineCapacity = LongestCommand() + kMaxArgumentLength + si
 // Log texts.
 constexpr char kLogStart[] = "sendfax log start - debug mode\n";
 constexpr char kLogModem[] = "modem: %s\n";
+constexpr char kLogPageWidth[] = "page width: %u\n";
+constexpr char kLogPageLength[] = "page length: %u\n";
+constexpr char kLogResolution[] = "resolution: %u\n";
 constexpr char kLogServerPort[] = "server ip port: %d\n";
 constexpr char kLogServerIp[] = "server ip: %s\n";
 constexpr char kLogUser[] = "user: %s\n";
-constexpr char kLogPassword[] = "password: %s\n";
+// The password never reaches the log: it is the one secret the call holds.
+constexpr char kLogPassword[] = "password: ******\n";
 constexpr char kLogFaxNumber[] = "fax number to: %s\n";
 constexpr char kLogMail[] = "mail: %s\n";
 constexpr char kLogInfo[] = "info: %s\n";
@@ -109,13 +131,47 @@ constexpr char kLogJobNotSubmitted[] = "job not submitted\n";
 
 const char* OrEmpty(const char* text) { return text != nullptr ? text : ""; }
 
+// A job the caller built for another layout of telvor_job is never read.
+bool JobSizeFits(const telvor_job* job) { return job == nullptr || job->size == sizeof *job; }
+
+// The settings a call uses: the job's, where it sets them, else the defaults.
+struct Settings {
+  const char* modem = kDefaultModem;
+  std::uint32_t page_width = kDefaultPageWidth;
+  std::uint32_t page_length = kDefaultPageLength;
+  std::uint32_t resolution = kDefaultResolution;
+};
+
+Settings SettingsOf(const telvor_job* job) {
+  Settings settings;
+  if (job == nullptr || !JobSizeFits(job)) return settings;
+  if (job->modem != nullptr && job->modem[0] != '\0') settings.modem = job->modem;
+  if (job->page_width != 0) settings.page_width = job->page_width;
+  if (job->page_length != 0) settings.page_length = job->page_length;
+  if (job->vertical_resolution != 0) settings.resolution = job->vertical_resolution;
+  return settings;
+}
+
+// The log's folder the caller named, or null: the current directory.
+const char* LogFolderOf(const telvor_job* job) {
+  if (job == nullptr || !JobSizeFits(job) || job->log_folder == nullptr) return nullptr;
+  return job->log_folder[0] != '\0' ? job->log_folder : nullptr;
+}
+
+// Room for any 32-bit number as decimal text.
+using NumberText = char[std::numeric_limits<std::uint32_t>::digits10 + 2];
+
+void FormatNumber(NumberText& text, std::uint32_t number) {
+  std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(number));
+}
+
 class Call {
  public:
-  Call(Platform& platform, const SendRequest& request, int time_limit_ms, std::uint32_t* job_number)
+  Call(Platform& platform, const SendRequest& request, int time_limit_ms)
       : platform_(platform),
         request_(request),
         time_limit_ms_(time_limit_ms),
-        job_number_(job_number) {}
+        settings_(SettingsOf(request.job)) {}
 
   std::int32_t Run();
 
@@ -140,7 +196,7 @@ class Call {
   Platform& platform_;
   const SendRequest& request_;
   const int time_limit_ms_;
-  std::uint32_t* const job_number_;  // may be null
+  const Settings settings_;
 
   std::FILE* log_ = nullptr;
   bool started_ = false;
@@ -156,11 +212,16 @@ class Call {
   std::uint16_t passive_port = 0;
   char server_file_name[kMaxServerFileName + 1] = {};
   char maxdials_text[2] = {};
+  NumberText resolution_text = {};
+  NumberText page_width_text = {};
+  NumberText page_length_text = {};
   int last_send_count_ = 0;  // what the latest send reported, for the upload's log line
 };
 
 std::int32_t Call::Run() {
-  log_ = platform_.OpenLog();
+  // A log that cannot be written never stops a fax.
+  log_ = platform_.OpenLog(LogFolderOf(request_.job));
+  if (log_ == nullptr) log_ = platform_.OpenDiscard();
   if (log_ == nullptr) return TELVOR_ERR_LOG;
   WriteHeader();
   if (!ArgumentsAcceptable()) {
@@ -169,6 +230,9 @@ std::int32_t Call::Run() {
   }
   std::fputs(kLogParamOk, log_);
   maxdials_text[0] = static_cast<char>('0' + ClampMaxDials(request_.maxdials));
+  FormatNumber(resolution_text, settings_.resolution);
+  FormatNumber(page_width_text, settings_.page_width);
+  FormatNumber(page_length_text, settings_.page_length);
 
   if (!platform_.StartSockets()) {
     std::fputs(kLogStartupError, log_);
@@ -268,17 +332,20 @@ std::int32_t Call::Run() {
   }
   const std::string_view id = SubmittedJobId(reply_buffer.TextView());
   if (!id.empty()) std::fprintf(log_, kLogJobId, static_cast<int>(id.size()), id.data());
-  if (job_number_ != nullptr) *job_number_ = JobNumber(id);
+  if (request_.job != nullptr) request_.job->job_number = JobNumber(id);
   return Finish(TELVOR_SENT);
 }
 
 void Call::WriteHeader() {
   std::fputs(kLogStart, log_);
-  std::fprintf(log_, kLogModem, modem);
+  std::fprintf(log_, kLogModem, settings_.modem);
+  std::fprintf(log_, kLogPageWidth, static_cast<unsigned>(settings_.page_width));
+  std::fprintf(log_, kLogPageLength, static_cast<unsigned>(settings_.page_length));
+  std::fprintf(log_, kLogResolution, static_cast<unsigned>(settings_.resolution));
   std::fprintf(log_, kLogServerPort, static_cast<int>(server_port));
   std::fprintf(log_, kLogServerIp, OrEmpty(request_.server_ip));
   std::fprintf(log_, kLogUser, OrEmpty(request_.user));
-  std::fprintf(log_, kLogPassword, OrEmpty(request_.password));
+  std::fputs(kLogPassword, log_);
   std::fprintf(log_, kLogFaxNumber, OrEmpty(request_.fax_number));
   std::fprintf(log_, kLogMail, OrEmpty(request_.mail));
   std::fprintf(log_, kLogInfo, OrEmpty(request_.info));
@@ -287,11 +354,13 @@ void Call::WriteHeader() {
 }
 
 bool Call::ArgumentsAcceptable() const {
-  for (const char* argument : {request_.user, request_.password, request_.fax_number, request_.mail,
-                               modem, request_.info}) {
+  for (const char* argument :
+       {request_.user, request_.password, request_.fax_number, request_.mail, request_.info}) {
     if (!ArgumentAcceptable(OrEmpty(argument))) return false;
   }
-  return true;
+  return JobSizeFits(request_.job) && ModemNameAcceptable(settings_.modem) &&
+         PageSizeAcceptable(settings_.page_width) && PageSizeAcceptable(settings_.page_length) &&
+         ResolutionAcceptable(settings_.resolution);
 }
 
 bool Call::SendLine(const char* command, const char* value) {
@@ -379,9 +448,15 @@ const char* Call::JobValueText(JobValue value) const {
     case JobValue::kMail:
       return OrEmpty(request_.mail);
     case JobValue::kModem:
-      return modem;
+      return settings_.modem;
     case JobValue::kUser:
       return OrEmpty(request_.user);
+    case JobValue::kResolution:
+      return resolution_text;
+    case JobValue::kPageWidth:
+      return page_width_text;
+    case JobValue::kPageLength:
+      return page_length_text;
     case JobValue::kDocument:
       return server_file_name;
     case JobValue::kInfo:
@@ -405,9 +480,9 @@ std::int32_t Call::Finish(std::int32_t result) {
 
 }  // namespace
 
-std::int32_t RunSendFax(const SendRequest& request, int time_limit_ms, std::uint32_t* job_number) {
-  if (job_number != nullptr) *job_number = 0;
-  Call call(CurrentPlatform(), request, time_limit_ms, job_number);
+std::int32_t RunSendFax(const SendRequest& request, int time_limit_ms) {
+  if (request.job != nullptr && JobSizeFits(request.job)) request.job->job_number = 0;
+  Call call(CurrentPlatform(), request, time_limit_ms);
   return call.Run();
 }
 

@@ -59,22 +59,31 @@ std::string Document(std::size_t size) {
   return text;
 }
 
+// The job settings as the job lines carry them; sendfax's by default.
+struct SettingTexts {
+  std::string modem = "ttyS0";
+  std::string resolution = "196";
+  std::string page_width = "209";
+  std::string page_length = "296";
+};
+
 // The 21 job lines for the arguments the tests use.
-std::vector<std::string> JobLines(const std::string& document, const std::string& maxdials) {
+std::vector<std::string> JobLines(const std::string& document, const std::string& maxdials,
+                                  const SettingTexts& settings = {}) {
   return {"JNEW",
           "FORM PS",
           "TZONE LOCAL",
           "JPARM DIALSTRING 5551234",
           "JPARM NOTIFYADDR alice@example.com",
-          "JPARM MODEM ttyS0",
+          "JPARM MODEM " + settings.modem,
           "JPARM FROMUSER alice",
           "JPARM LASTTIME 000259",
           "JPARM MAXDIALS 1",
           "JPARM MAXTRIES 5",
           "JPARM SCHEDPRI 127",
-          "JPARM VRES 196",
-          "JPARM PAGEWIDTH 209",
-          "JPARM PAGELENGTH 296",
+          "JPARM VRES " + settings.resolution,
+          "JPARM PAGEWIDTH " + settings.page_width,
+          "JPARM PAGELENGTH " + settings.page_length,
           "JPARM NOTIFY DONE+REQUEUE",
           "JPARM PAGECHOP none",
           "JPARM CHOPTHRESHOLD 3",
@@ -82,6 +91,12 @@ std::vector<std::string> JobLines(const std::string& document, const std::string
           "JPARM JOBINFO quarterly report",
           "JPARM MAXDIALS " + maxdials,
           "JSUBM"};
+}
+
+// A job of the right size with these settings.
+telvor_job Job(const char* modem = nullptr, std::uint32_t page_width = 0,
+               std::uint32_t page_length = 0, std::uint32_t resolution = 0) {
+  return {sizeof(telvor_job), modem, page_width, page_length, resolution, 0, nullptr};
 }
 
 struct Call {
@@ -98,9 +113,9 @@ struct Call {
     return sendfax(server_ip.c_str(), user.c_str(), password.c_str(), fax_number.c_str(),
                    mail.c_str(), info.c_str(), filename.c_str(), maxdials);
   }
-  std::int32_t SendForJob(std::uint32_t* job_number) const {
+  std::int32_t SendForJob(telvor_job* job) const {
     return sendfax_job(server_ip.c_str(), user.c_str(), password.c_str(), fax_number.c_str(),
-                       mail.c_str(), info.c_str(), filename.c_str(), maxdials, job_number);
+                       mail.c_str(), info.c_str(), filename.c_str(), maxdials, job);
   }
   // The same call with a short time limit, for servers that stop answering.
   std::int32_t SendWithin(int time_limit_ms) const {
@@ -113,7 +128,7 @@ struct Call {
     request.info = info.c_str();
     request.filename = filename.c_str();
     request.maxdials = maxdials;
-    return telvor::client::RunSendFax(request, time_limit_ms, nullptr);
+    return telvor::client::RunSendFax(request, time_limit_ms);
   }
 };
 
@@ -235,10 +250,13 @@ std::vector<std::string> LogAfterGreeting(const std::string& address, const std:
 std::vector<std::string> Header(const std::string& address) {
   return {"sendfax log start - debug mode",
           "modem: ttyS0",
+          "page width: 209",
+          "page length: 296",
+          "resolution: 196",
           "server ip port: 4559",
           "server ip: " + address,
           "user: alice",
-          "password: s3cret",
+          "password: ******",
           "fax number to: 5551234",
           "mail: alice@example.com",
           "info: quarterly report",
@@ -423,9 +441,10 @@ TEST_F(SendFaxTest, RefusedLoginBrokenUploadAndRefusedJobEachEndWithTheirOwnCode
   Server& refusing = StartServer("127.0.1.27", no_modem);
   call.server_ip = "127.0.1.27";
   call.filename = "page.ps";
-  std::uint32_t job_number = 7;  // the refusal names job 1: still not handed back
-  EXPECT_EQ(call.SendForJob(&job_number), TELVOR_ERR_JOB_REFUSED);
-  EXPECT_EQ(job_number, 0u);
+  telvor_job job = Job();
+  job.job_number = 7;  // the refusal names job 1: still not handed back
+  EXPECT_EQ(call.SendForJob(&job), TELVOR_ERR_JOB_REFUSED);
+  EXPECT_EQ(job.job_number, 0u);
   EXPECT_TRUE(EndsWith(Log(),
                        "\nsend-->JSUBM\n\nrecv<--460 Failed to submit job 1: Unspecified reason "
                        "(scheduler NAK'd request).\r\n\njob not submitted\n"))
@@ -475,19 +494,24 @@ TEST_F(SendFaxTest, ServerThatStopsAnsweringEndsTheCallByItself) {
   }
 }
 
-TEST_F(SendFaxTest, ArgumentsUpTo256BytesPassAndLongerOrSplittingOnesAreRefused) {
+TEST_F(SendFaxTest, ArgumentsAndSettingsWithinBoundsPassAndOthersAreRefused) {
   Server& server = StartServer("127.0.1.18");
   const std::string longest(256, '7');
   Call call;
   call.server_ip = "127.0.1.18";
   call.user = call.password = call.fax_number = call.mail = call.info = longest;
-  ASSERT_EQ(call.Send(), TELVOR_SENT);
+  // Bytes from 0x80 on are letters of the code page, not control bytes.
+  const std::string longest_modem = std::string(254, 'm') + "\x80\xFF";
+  telvor_job limits = Job(longest_modem.c_str(), 999, 1, 98);
+  ASSERT_EQ(call.SendForJob(&limits), TELVOR_SENT);
   ASSERT_EQ(server.JobCount(), 1);
   const std::string job = server.JobText(1);
   for (const char* command :
        {"\nJPARM DIALSTRING ", "\nJPARM NOTIFYADDR ", "\nJPARM FROMUSER ", "\nJPARM JOBINFO "}) {
     EXPECT_NE(job.find(command + longest + "\n"), std::string::npos) << command;
   }
+  EXPECT_NE(job.find("\nJPARM MODEM " + longest_modem + "\n"), std::string::npos);
+  EXPECT_NE(job.find("\nJPARM PAGEWIDTH 999\nJPARM PAGELENGTH 1\n"), std::string::npos);
 
   // server_ip and filename are not checked: a long address fails to connect.
   call.server_ip = std::string(300, 'x');
@@ -506,34 +530,88 @@ TEST_F(SendFaxTest, ArgumentsUpTo256BytesPassAndLongerOrSplittingOnesAreRefused)
       bad.*argument = value;
       EXPECT_EQ(bad.Send(), TELVOR_ERR_ARGUMENT);
       const std::string log = Log();
-      // The whole header, this argument included, then the refusal.
-      EXPECT_NE(log.find(value + "\n"), std::string::npos);
+      // The whole header, this argument included (the password masked),
+      // then the refusal.
+      EXPECT_NE(log.find(argument == &Call::password ? "password: ******\n" : value + "\n"),
+                std::string::npos);
+      EXPECT_EQ(log.find("s3cret"), std::string::npos);
       EXPECT_NE(log.find("filename: page.ps\nmaxdials: 3\n"), std::string::npos);
       EXPECT_TRUE(EndsWith(log, "maxdials: 3\n\ninvalid param size\n")) << log;
     }
+  }
+
+  // Refused settings, and a job laid out for another size (never read, nor
+  // its number written), are logged in the header like any argument.
+  struct RefusedJob {
+    telvor_job job;
+    std::string header_line;
+  };
+  const std::string long_modem(257, 'm');
+  const auto sized = [](std::uint32_t size, telvor_job settings) {
+    settings.size = size;
+    return settings;
+  };
+  const RefusedJob refused_jobs[] = {
+      {Job(long_modem.c_str()), "modem: " + long_modem},
+      {Job("tty S0"), "modem: tty S0"},
+      {Job("ttyS0\r\nJSUBM"), "modem: ttyS0\r"},
+      {Job("tty\x1FS0"), "modem: tty\x1FS0"},
+      {Job("tty\x7FS0"), "modem: tty\x7FS0"},
+      {Job(nullptr, 1000), "page width: 1000"},
+      {Job(nullptr, 0, 1000), "page length: 1000"},
+      {Job(nullptr, 0, 0, 97), "resolution: 97"},
+      {Job(nullptr, 0, 0, 392), "resolution: 392"},
+      {sized(sizeof(telvor_job) - 4, Job("tty S0")), "modem: ttyS0"},
+      {sized(sizeof(telvor_job) + 4, Job()), "modem: ttyS0"},
+      {sized(0, Job()), "modem: ttyS0"},
+  };
+  for (const RefusedJob& refused_job : refused_jobs) {
+    SCOPED_TRACE(refused_job.header_line);
+    telvor_job bad = refused_job.job;
+    bad.job_number = 7;
+    EXPECT_EQ(call.SendForJob(&bad), TELVOR_ERR_ARGUMENT);
+    EXPECT_EQ(bad.job_number, bad.size == sizeof(telvor_job) ? 0u : 7u);
+    const std::string log = Log();
+    EXPECT_NE(log.find("\n" + refused_job.header_line + "\n"), std::string::npos) << log;
+    EXPECT_TRUE(EndsWith(log, "maxdials: 3\n\ninvalid param size\n")) << log;
   }
   EXPECT_EQ(server.Transcript(), transcript);  // nothing more reached the server
   EXPECT_EQ(server.JobCount(), 1);
 }
 
-TEST_F(SendFaxTest, MaxDialsIsClampedInTheJobAndEachJobsNumberIsHandedBack) {
+TEST_F(SendFaxTest, MaxDialsAndJobSettingsGoIntoTheJobAndEachJobsNumberIsHandedBack) {
   Server& server = StartServer("127.0.1.19");
+  // Zeroed settings, and an empty modem name, give sendfax's job lines.
   const std::pair<std::int32_t, const char*> cases[] = {
       {-5, "1"}, {0, "1"}, {1, "1"}, {9, "9"}, {10, "9"}};
-  std::uint32_t job = 0;
+  int number = 0;
+  const auto stored = [&](const std::string& maxdials, const SettingTexts& settings) {
+    const std::string n = std::to_string(number);
+    auto lines = JobLines("/tmp/doc" + n + ".ps", maxdials, settings);
+    lines.push_back("document: upload" + n + ".ps");
+    return lines;
+  };
   for (const auto& [maxdials, clamped] : cases) {
     Call call;
     call.server_ip = "127.0.1.19";
     call.maxdials = maxdials;
-    std::uint32_t job_number = 0;
-    ASSERT_EQ(call.SendForJob(&job_number), TELVOR_SENT);
-    EXPECT_EQ(job_number, ++job);  // "200 Job N submitted."
+    telvor_job job = Job(maxdials == 0 ? "" : nullptr);
+    ASSERT_EQ(call.SendForJob(&job), TELVOR_SENT);
+    EXPECT_EQ(job.job_number, static_cast<std::uint32_t>(++number));  // "200 Job N submitted."
     EXPECT_NE(Log().find("\nmaxdials: " + std::to_string(maxdials) + "\n"), std::string::npos);
-    const auto lines = Lines(server.JobText(static_cast<int>(job)));
-    ASSERT_EQ(lines.size(), 22u);
-    EXPECT_EQ(lines[8], "JPARM MAXDIALS 1");
-    EXPECT_EQ(lines[19], std::string("JPARM MAXDIALS ") + clamped);
+    EXPECT_EQ(Lines(server.JobText(number)), stored(clamped, {}));
   }
+
+  Call call;
+  call.server_ip = "127.0.1.19";
+  telvor_job job = Job("ttyIAX1", 216, 279, 98);
+  ASSERT_EQ(call.SendForJob(&job), TELVOR_SENT);
+  EXPECT_EQ(job.job_number, static_cast<std::uint32_t>(++number));
+  EXPECT_EQ(Lines(server.JobText(number)), stored("3", {"ttyIAX1", "98", "216", "279"}));
+  EXPECT_NE(Log().find("\nmodem: ttyIAX1\npage width: 216\npage length: 279\nresolution: 98\n"
+                       "server ip port: 4559\n"),
+            std::string::npos)
+      << Log();
 }
 
 TEST_F(SendFaxTest, UploadStartsAtTheMarkerWithExactCounts) {
@@ -584,9 +662,11 @@ TEST_F(SendFaxTest, UploadStartsAtTheMarkerWithExactCounts) {
     EXPECT_TRUE(EndsWith(Log(), "\nopen ps file - ok\nps file - NOT postscript format!!!\n"));
   }
 
-  // A directory cannot be opened as a file either.
+  // A directory cannot be opened as a file either, and a FIFO is refused
+  // rather than waited on.
   fs::create_directory("folder.ps");
-  for (const char* name : {"no-such-file.ps", "folder.ps"}) {
+  ASSERT_EQ(mkfifo("fifo.ps", 0600), 0);
+  for (const char* name : {"no-such-file.ps", "folder.ps", "fifo.ps"}) {
     Call missing;
     missing.server_ip = "127.0.1.20";
     missing.filename = name;
@@ -609,22 +689,29 @@ TEST_F(SendFaxTest, LogIsARegularFileNeverReachedThroughALink) {
   struct stat info {};
   ASSERT_EQ(stat(TELVOR_LOG_FILE, &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0640u);
-  const std::string transcript = server.Transcript();
 
   // A link planted at the log's name, and a directory, are never opened:
-  // the link's target keeps its bytes and its mode.
+  // the link's target keeps its bytes and its mode, and the fax goes out
+  // without a log.
   ASSERT_EQ(unlink(TELVOR_LOG_FILE), 0);
   WriteFile("target.txt", "keep\n");
   ASSERT_EQ(chmod("target.txt", 0644), 0);
   ASSERT_EQ(symlink("target.txt", TELVOR_LOG_FILE), 0);
-  EXPECT_EQ(call.Send(), TELVOR_ERR_LOG);
+  EXPECT_EQ(call.Send(), TELVOR_SENT);
   EXPECT_EQ(ReadFile("target.txt"), "keep\n");
   ASSERT_EQ(stat("target.txt", &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0644u);
   ASSERT_EQ(unlink(TELVOR_LOG_FILE), 0);
   fs::create_directory(TELVOR_LOG_FILE);
-  EXPECT_EQ(call.Send(), TELVOR_ERR_LOG);
-  EXPECT_EQ(server.Transcript(), transcript);  // neither reached the network
+  EXPECT_EQ(call.Send(), TELVOR_SENT);
+  EXPECT_NE(server.Transcript().find("JPARM DOCUMENT /tmp/doc3.ps"), std::string::npos);
+
+  // The log goes where the caller says, the current directory untouched.
+  fs::create_directory("logs");
+  telvor_job job = Job();
+  job.log_folder = "logs";
+  EXPECT_EQ(call.SendForJob(&job), TELVOR_SENT);
+  EXPECT_EQ(ReadFile("logs/" TELVOR_LOG_FILE).rfind("sendfax log start - debug mode\n", 0), 0u);
 }
 
 TEST_F(SendFaxTest, ByteFFIsDoubledOnTheWireAndArrivesOnce) {
@@ -653,7 +740,7 @@ TEST_F(SendFaxTest, ConnectFailuresEndWithTheSocketsError) {
             TELVOR_ERR_CONNECT);
   EXPECT_EQ(sendfax_job(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 0, nullptr),
             TELVOR_ERR_CONNECT);
-  EXPECT_NE(Log().find("\nserver ip: \nuser: \npassword: \n"), std::string::npos);
+  EXPECT_NE(Log().find("\nserver ip: \nuser: \npassword: ******\n"), std::string::npos);
 }
 
 // Runs `call` in a child process whose descriptors run out after `spare`

@@ -39,7 +39,8 @@ class FakePlatform : public Platform {
  public:
   explicit FakePlatform(std::string log_path) : log_path_(std::move(log_path)) {}
 
-  std::FILE* OpenLog() override { return std::fopen(log_path_.c_str(), "w"); }
+  std::FILE* OpenLog(const char*) override { return std::fopen(log_path_.c_str(), "w"); }
+  std::FILE* OpenDiscard() override { return std::fopen("/dev/null", "w"); }
   std::FILE* OpenDocument(const char* path) override {
     return std::fopen(unreadable_document ? dir_of_log().c_str() : path, "rb");
   }

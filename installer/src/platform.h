@@ -119,6 +119,9 @@ class Platform {
   virtual bool ClosePrinter(Handle printer) = 0;
   virtual bool DeleteMonitor(const char16_t* environment, const char16_t* name) = 0;
   virtual bool AddMonitor(const MonitorRecord& monitor) = 0;
+  // Gives the added monitor's key its access list (SYSTEM and
+  // Administrators alone) before any password is stored in it.
+  virtual bool ProtectMonitorKey() = 0;
   // The new printer's handle, 0 on failure.
   virtual Handle AddPrinter(const PrinterRecord& printer) = 0;
 

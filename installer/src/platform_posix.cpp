@@ -110,6 +110,7 @@ class PosixPlatform final : public Platform {
   bool ClosePrinter(Handle) override { return Unsupported(); }
   bool DeleteMonitor(const char16_t*, const char16_t*) override { return Unsupported(); }
   bool AddMonitor(const MonitorRecord&) override { return Unsupported(); }
+  bool ProtectMonitorKey() override { return Unsupported(); }
   Handle AddPrinter(const PrinterRecord&) override {
     Unsupported();
     return 0;

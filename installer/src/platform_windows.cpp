@@ -12,6 +12,7 @@
 #include "platform.h"
 #include "progress.h"
 #include "report.h"
+#include "telvor_common/monitor_key_windows.h"
 #include "telvor_common/win_errors.h"
 
 namespace telvor::installer {
@@ -278,6 +279,8 @@ class WindowsPlatform final : public Platform {
     info.pDLLName = WideField(monitor.library);
     return ::AddMonitorW(nullptr, 2, reinterpret_cast<LPBYTE>(&info)) != FALSE;
   }
+
+  bool ProtectMonitorKey() override { return telvor::ProtectMonitorKey(); }
 
   Handle AddPrinter(const PrinterRecord& printer) override {
     PRINTER_INFO_2W info;

@@ -62,6 +62,7 @@ const char16_t kCopyFaxLibraryFailed[] = u"CopyFile2 error %d\n";
 const char16_t kCopyPromptProgramFailed[] = u"CopyFile3 error %d\n";
 const char16_t kEventLogFailed[] = u"EventLog error %d\n";
 const char16_t kAddMonitorFailed[] = u"AddMonitor error %d\n";
+const char16_t kProtectKeyFailed[] = u"RegSetKeySecurity error %d\n";
 const char16_t kAddPrinterFailed[] = u"AddPrinter error %d\n";
 const char16_t kClosePrinterFailed[] = u"ClosePrinter error %d\n";
 
@@ -368,6 +369,7 @@ std::uint32_t RunInstallation() {
   }
 
   if (!platform.AddMonitor(records.monitor)) return run.FailWithLastError(kAddMonitorFailed);
+  if (!platform.ProtectMonitorKey()) return run.FailWithLastError(kProtectKeyFailed);
 
   // The bar stands still while the printer is added; after a failure here
   // it stays so.

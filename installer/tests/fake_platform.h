@@ -113,6 +113,7 @@ class FakePlatform : public Platform {
   bool ClosePrinter(Handle printer) override;
   bool DeleteMonitor(const char16_t* environment, const char16_t* name) override;
   bool AddMonitor(const MonitorRecord& monitor) override;
+  bool ProtectMonitorKey() override { return !Enter("ProtectMonitorKey"); }
   Handle AddPrinter(const PrinterRecord& printer) override;
   Handle OpenServiceManager() override;
   Handle OpenService(Handle manager, const char16_t* name) override;

@@ -77,6 +77,7 @@ TEST_F(SequenceTest, FreshMachine) {
                                 "CopyFileOver",
                                 "RegisterEventLogSource",
                                 "AddMonitor",
+                                "ProtectMonitorKey",
                                 "AddPrinter",
                                 "ClosePrinter",
                                 "restart",
@@ -175,6 +176,7 @@ TEST_F(SequenceTest, RepeatedInstallationReplacesEverythingAndRestartsTwice) {
                                 "CopyFileOver",
                                 "RegisterEventLogSource",
                                 "AddMonitor",
+                                "ProtectMonitorKey",
                                 "AddPrinter",
                                 "ClosePrinter",
                                 "restart",
@@ -332,6 +334,7 @@ TEST_F(SequenceTest, EachFailingStepEndsTheRun) {
       {"CopyFileOver", 3, {}, 32, "CopyFile3 error 32\n", {}},
       {"RegisterEventLogSource", 1, {}, 5, "EventLog error 5\n", {}},
       {"AddMonitor", 1, {}, 3006, "AddMonitor error 3006\n", {}},
+      {"ProtectMonitorKey", 1, {}, 5, "RegSetKeySecurity error 5\n", {}},
       {"AddPrinter", 1, {}, 1797, "AddPrinter error 1797\n", {}},
       // The first ClosePrinter is the old printer's.
       {"ClosePrinter", 2, {}, 6, "ClosePrinter error 6\n", {}},

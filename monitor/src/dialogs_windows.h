@@ -11,7 +11,6 @@ namespace quor {
 // The prompt program's two ways to run: for the monitor, and for an
 // administrator.
 inline constexpr wchar_t kPromptSwitch[] = L"/prompt";
-inline constexpr wchar_t kSettingsSwitch[] = L"/settings";
 
 // Every field starts with the record's text; on kOk the record holds what
 // was entered. kFailed leaves the platform's last error set.

@@ -1,14 +1,18 @@
 #include "job.h"
 
+#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 #include <limits>
+#include <string>
 
 #include "person.h"
 #include "platform.h"
 #include "port_lifetime.h"
+#include "quor/fax_number.h"
 #include "report.h"
 #include "settings.h"
+#include "telvor_common/text.h"
 #include "telvor_common/win_errors.h"
 #include "temp_name.h"
 #include "text_cast.h"
@@ -24,6 +28,10 @@ constexpr char16_t kOpenPrinterFailed[] = u"OpenPrinter error %d\n";
 constexpr char16_t kSendFaxFailed[] = u"SendFax error %d\n";
 constexpr char16_t kDialogFailed[] = u"DialogBoxParam error %d\n";
 constexpr char16_t kConversionFailed[] = u"WideCharToMultiByte error %d\n";
+constexpr char16_t kNotCaptured[] = u"WriteFile error %d\n";
+constexpr char16_t kNoteShortened[] = u"The note was too long for the fax server; it is sent as: ";
+// Stands for the name of the user who printed in the notification address.
+constexpr char kUserPattern[] = "%u";
 
 // Every read is answered with this text and the count 4.
 constexpr char16_t kReadPortText[] = u"hyla fax test receive data";
@@ -31,12 +39,21 @@ constexpr DWORD kReadPortCount = 4;
 
 struct FaxJob {
   char16_t spool_path[kPathUnits];
+  // Where the spool file is, with its separator: the client's log goes
+  // there where the platform says so.
+  char16_t folder[kPathUnits];
   Handle spool_file;
   Handle printer;
   std::uint32_t job_id;
   // Kept from the last confirmed fax-number dialog.
   char16_t fax_number[kFaxNumberUnits];
   char16_t info[kTextUnits];
+  // As the spooler knows it at StartDocPort.
+  JobPaper paper;
+  std::u16string document;  // its name, empty when none was given
+  // The first write that did not reach the spool file whole (0: none): a
+  // document not captured whole is never sent.
+  std::uint32_t write_error;
   // From a successful StartDocPort to the EndDocPort that ends the job.
   bool active;
 };
@@ -45,11 +62,17 @@ struct FaxJob {
 // time. Zero at load.
 FaxJob g_job;
 
+// The monitor's files are the spooler's, not the printing user's.
+void RemoveSpoolFile(const char16_t* path) {
+  const AsSpooler as_spooler;
+  CurrentPlatform().RemoveFile(path);
+}
+
 // Closes and deletes the spool file of a job that did not start.
 void DiscardSpoolFile(FaxJob& job) {
   if (job.spool_file) CurrentPlatform().CloseFile(job.spool_file);
   job.spool_file = nullptr;
-  if (job.spool_path[0] != 0) CurrentPlatform().RemoveFile(job.spool_path);
+  if (job.spool_path[0] != 0) RemoveSpoolFile(job.spool_path);
 }
 
 // Tells the spooler the job is done with, whatever became of the fax.
@@ -59,9 +82,23 @@ void EndJob(FaxJob& job) {
   job.printer = nullptr;
 }
 
+// A document kept because its fax was not sent is written down where an
+// administrator looks, whoever was or was not told: whose, which, and where.
+void LogKeptDocument(const FaxJob& job) {
+  const char16_t* user = JobUser();
+  const std::u16string text = u"The fax of job " + telvor::FromUtf8(std::to_string(job.job_id)) +
+                              u" (\"" + (job.document.empty() ? u"no name" : job.document) +
+                              u"\") printed by " + (user ? user : u"an unknown user") +
+                              u" was not sent. The document is kept in " + job.spool_path + u".";
+  const AsSpooler as_spooler;
+  CurrentPlatform().LogEvent(text.c_str());
+}
+
 void ReportJob(const FaxJob& job, JobState state, std::int32_t send_fax_result = 0,
                std::uint32_t error = 0, std::uint32_t server_job = 0) {
-  const bool has_file = state == JobState::kStarted || state == JobState::kNotSent;
+  const bool has_file =
+      (state == JobState::kStarted || state == JobState::kNotSent) && job.spool_path[0] != 0;
+  if (state == JobState::kNotSent && has_file) LogKeptDocument(job);
   CurrentPlatform().ReportJob(
       {job.job_id, state, send_fax_result, server_job, error, has_file ? job.spool_path : nullptr});
 }
@@ -84,11 +121,55 @@ bool ToAnsi(const char16_t* text, char (&out)[N]) {
 
 // The first setting the registry read could not convert, or 0.
 std::uint32_t SettingsConversionError() {
-  for (const NarrowSetting* setting :
-       {&g_settings.server_ip, &g_settings.user, &g_settings.password, &g_settings.mail}) {
+  for (const NarrowSetting* setting : {&g_settings.server_ip, &g_settings.user,
+                                       &g_settings.password, &g_settings.mail, &g_settings.modem}) {
     if (setting->conversion_error != 0) return setting->conversion_error;
   }
   return 0;
+}
+
+// Converts `text` for sendfax, shortened at a character's end until it fits
+// the client's limit; true when it had to be.
+template <std::size_t N>
+bool ToAnsiShortened(char16_t (&text)[N], char (&out)[NarrowBytes(N)], bool* shortened) {
+  *shortened = false;
+  for (;;) {
+    if (!CurrentPlatform().ToAnsi(text, out, sizeof out)) return false;
+    if (std::strlen(out) <= TELVOR_TEXT_LIMIT) return true;
+    std::size_t length = telvor::TextLength(text);
+    --length;
+    if (length > 0 && text[length] >= 0xDC00 && text[length] <= 0xDFFF) --length;
+    text[length] = 0;
+    *shortened = true;
+  }
+}
+
+// A user name that can stand in an address as it is.
+bool UsableInAddress(const char16_t* name) {
+  if (!name || *name == 0) return false;
+  for (; *name; ++name) {
+    const char16_t c = *name;
+    const bool plain = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') ||
+                       (c >= u'0' && c <= u'9') || c == u'.' || c == u'_' || c == u'-' || c == u'+';
+    if (!plain) return false;
+  }
+  return true;
+}
+
+// The notification address: "%u" in the stored one becomes the name of the
+// user who printed. Without a name that fits an address, the address stays
+// empty and the server tells the account that submitted the job.
+void NotifyAddress(const char* pattern, const char16_t* user, char* out, std::size_t capacity) {
+  std::string address = pattern;
+  if (address.find(kUserPattern) != std::string::npos) {
+    std::string name;
+    if (UsableInAddress(user)) name = telvor::ToUtf8(user);  // ASCII alone
+    for (std::size_t at; !name.empty() && (at = address.find(kUserPattern)) != std::string::npos;) {
+      address.replace(at, sizeof kUserPattern - 1, name);
+    }
+    if (name.empty() || address.size() > TELVOR_TEXT_LIMIT) address.clear();
+  }
+  std::snprintf(out, capacity, "%s", address.c_str());
 }
 
 }  // namespace
@@ -113,14 +194,17 @@ namespace {
 
 bool StartFaxJob(FaxJob& job, const char16_t* printer_name, DWORD job_id) {
   Platform& platform = CurrentPlatform();
-  char16_t directory[kPathUnits] = {};
   std::memset(job.spool_path, 0, sizeof(job.spool_path));
   job.job_id = job_id;
   job.active = false;
-  if (!TempDirectory(directory)) return false;
+  job.write_error = 0;
+  if (!TempDirectory(job.folder)) return false;
 
-  platform.CreateFreshTempFile(directory, kTempPrefix, job.spool_path);
-  job.spool_file = platform.OpenExclusiveFile(job.spool_path);
+  {
+    const AsSpooler as_spooler;
+    platform.CreateFreshTempFile(job.folder, kTempPrefix, job.spool_path);
+    job.spool_file = platform.OpenExclusiveFile(job.spool_path);
+  }
   if (!platform.OpenJobPrinter(printer_name, &job.printer)) {
     ReportLastError(kOpenPrinterFailed);
     job.printer = nullptr;
@@ -139,7 +223,7 @@ bool StartFaxJob(FaxJob& job, const char16_t* printer_name, DWORD job_id) {
 
 }  // namespace
 
-BOOL WINAPI StartDocPort(HANDLE, LPWSTR pPrinterName, DWORD JobId, DWORD, LPBYTE) {
+BOOL WINAPI StartDocPort(HANDLE, LPWSTR pPrinterName, DWORD JobId, DWORD Level, LPBYTE pDocInfo) {
   // While the spooler acts for the job's owner: who is asked for the number
   // at the end and told of what fails.
   FindCallerPerson();
@@ -149,15 +233,26 @@ BOOL WINAPI StartDocPort(HANDLE, LPWSTR pPrinterName, DWORD JobId, DWORD, LPBYTE
     return FALSE;
   }
   AddJobUser(job.printer, JobId);
+  const auto* info = reinterpret_cast<const DOC_INFO_1W*>(pDocInfo);
+  const bool named = (Level == 1 || Level == 2) && info && info->pDocName;
+  job.document = named ? AsText(info->pDocName) : u"";
+  job.paper = JobPaper{};
+  CurrentPlatform().JobPaperOf(job.printer, JobId, &job.paper);
   ReportJob(job, JobState::kStarted);
   return TRUE;
 }
 
 BOOL WINAPI WritePort(HANDLE, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten) {
+  Platform& platform = CurrentPlatform();
   std::uint32_t written = 0;
-  CurrentPlatform().AppendToFile(g_job.spool_file, pBuffer, cbBuf, &written);
+  const bool whole = platform.AppendToFile(g_job.spool_file, pBuffer, cbBuf, &written);
   *pcbWritten = written;
-  return TRUE;
+  if (whole) return TRUE;
+  // A full disk, say: the spooler hears of it, and the job is not sent.
+  const std::uint32_t error = platform.LastError();
+  if (g_job.write_error == 0) g_job.write_error = error != 0 ? error : win_error::kDiskFull;
+  platform.SetLastError(g_job.write_error);
+  return FALSE;
 }
 
 BOOL WINAPI ReadPort(HANDLE, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcbRead) {
@@ -185,12 +280,29 @@ BOOL WINAPI EndDocPort(HANDLE) {
   platform.CutFileHere(job.spool_file);
   platform.CloseFile(job.spool_file);
   job.spool_file = nullptr;
+  if (job.write_error != 0) {
+    // Part of a document is no fax: what was captured goes.
+    RemoveSpoolFile(job.spool_path);
+    job.spool_path[0] = 0;
+    EndJobAndReport(job, kNotCaptured, static_cast<std::int32_t>(job.write_error));
+    return FALSE;
+  }
   const SendFaxFunction send_fax = BoundSendFax();
   if (!send_fax) {
     // The port was not opened: the job ends, its spool file stays.
     EndJob(job);
     ReportJob(job, JobState::kNotSent, 0, win_error::kInvalidHandle);
     platform.SetLastError(win_error::kInvalidHandle);
+    return FALSE;
+  }
+
+  LoadSettingsIfAwaited();
+  if (g_settings.awaiting_administrator) {
+    // Nothing to send with: the document waits for an administrator.
+    EndJob(job);
+    TellPerson(NotSetUpText().c_str(), kCaption, Owner::kNone);
+    ReportJob(job, JobState::kNotSent, 0, win_error::kNotReady);
+    platform.SetLastError(win_error::kNotReady);
     return FALSE;
   }
 
@@ -201,7 +313,7 @@ BOOL WINAPI EndDocPort(HANDLE) {
       break;
     case DialogResult::kCancel:
       // The person chose not to send.
-      platform.RemoveFile(job.spool_path);
+      RemoveSpoolFile(job.spool_path);
       EndJob(job);
       ReportJob(job, JobState::kCancelled);
       return TRUE;
@@ -212,15 +324,33 @@ BOOL WINAPI EndDocPort(HANDLE) {
   std::memcpy(job.fax_number, fields.fax_number, sizeof(job.fax_number));
   std::memcpy(job.info, fields.info, sizeof(job.info));
   std::memcpy(g_settings.wide.attempts, fields.attempts, sizeof(g_settings.wide.attempts));
-  const std::int32_t maxdials = DecimalValue(g_settings.wide.attempts);
+
+  // The number the person meant, or none: what the rule refuses ends the job
+  // unsent, with the reason, and the document stays in the spool file.
+  std::u16string dial;
+  const NumberFault fault = ReadFaxNumber(job.fax_number, &dial);
+  int maxdials = 0;
+  if (fault != NumberFault::kNone || !ReadAttempts(g_settings.wide.attempts, &maxdials)) {
+    EndJob(job);
+    const std::u16string reason = fault != NumberFault::kNone
+                                      ? NumberFaultText(fault, job.fax_number)
+                                      : AttemptsFaultText(g_settings.wide.attempts);
+    TellPerson(reason.c_str(), kCaption, Owner::kNone);
+    ReportJob(job, JobState::kNotSent, 0, win_error::kInvalidData);
+    platform.SetLastError(win_error::kInvalidData);
+    return FALSE;
+  }
 
   // Nothing cut or unconverted reaches sendfax: a text that does not convert
   // ends the job with a message, and the document stays in the spool file.
+  // The note alone may be shortened, said so, rather than fail at every try.
   char file_name[NarrowBytes(kPathUnits)];
+  char folder[NarrowBytes(kPathUnits)];
   char fax_number[NarrowBytes(kFaxNumberUnits)];
   char info[NarrowBytes(kTextUnits)];
-  if (!ToAnsi(job.spool_path, file_name) || !ToAnsi(job.fax_number, fax_number) ||
-      !ToAnsi(job.info, info)) {
+  bool shortened = false;
+  if (!ToAnsi(job.spool_path, file_name) || !ToAnsi(job.folder, folder) ||
+      !ToAnsi(dial.c_str(), fax_number) || !ToAnsiShortened(job.info, info, &shortened)) {
     EndJobAndReport(job, kConversionFailed, LastErrorCode());
     return FALSE;
   }
@@ -228,24 +358,40 @@ BOOL WINAPI EndDocPort(HANDLE) {
     EndJobAndReport(job, kConversionFailed, static_cast<std::int32_t>(error));
     return FALSE;
   }
+  if (shortened)
+    TellPerson((kNoteShortened + std::u16string(job.info)).c_str(), kCaption, Owner::kNone);
+  char mail[sizeof g_settings.mail.text];
+  NotifyAddress(g_settings.mail.text, JobUser(), mail, sizeof mail);
 
-  // The variant with the server's job number when the client has it, for
-  // the host to show.
-  std::uint32_t server_job = 0;
+  // The variant with the job's settings and the server's job number when the
+  // client has it.
+  telvor_job settings{};
+  settings.size = sizeof settings;
+  settings.modem = g_settings.modem.text;
+  settings.page_width = job.paper.width_mm;
+  settings.page_length = job.paper.length_mm;
+  settings.vertical_resolution = job.paper.vertical_resolution;
+  // Never the spooler's current folder, the system's.
+  if (platform.LogInSpoolFolder()) settings.log_folder = folder;
   const SendFaxJobFunction send_fax_job = BoundSendFaxJob();
-  const std::int32_t result =
-      send_fax_job
-          ? send_fax_job(g_settings.server_ip.text, g_settings.user.text, g_settings.password.text,
-                         fax_number, g_settings.mail.text, info, file_name, maxdials, &server_job)
-          : send_fax(g_settings.server_ip.text, g_settings.user.text, g_settings.password.text,
-                     fax_number, g_settings.mail.text, info, file_name, maxdials);
+  std::int32_t result = 0;
+  {
+    // The client reads the monitor's spool file and writes its log there.
+    const AsSpooler as_spooler;
+    result = send_fax_job
+                 ? send_fax_job(g_settings.server_ip.text, g_settings.user.text,
+                                g_settings.password.text, fax_number, mail, info, file_name,
+                                maxdials, &settings)
+                 : send_fax(g_settings.server_ip.text, g_settings.user.text,
+                            g_settings.password.text, fax_number, mail, info, file_name, maxdials);
+  }
   if (result != TELVOR_SENT) {
     EndJobAndReport(job, kSendFaxFailed, result, result);
     return FALSE;
   }
   EndJob(job);
-  platform.RemoveFile(job.spool_path);
-  ReportJob(job, JobState::kSent, result, 0, server_job);
+  RemoveSpoolFile(job.spool_path);
+  ReportJob(job, JobState::kSent, result, 0, send_fax_job ? settings.job_number : 0);
   return TRUE;
 }
 

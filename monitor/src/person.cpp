@@ -59,10 +59,14 @@ DialogResult AskThroughPrompt(DialogKind kind, void* fields) {
   unsigned char answer[kPromptMessageBytes];
   std::size_t answer_size = sizeof(answer);
   const Handle token = target.place == PromptPlace::kCallerToken ? g_person.token : nullptr;
-  if (!platform.RunPrompt(token, target.session, request, request_size, answer, &answer_size,
-                          PromptSeconds())) {
-    return DialogResult::kFailed;
+  const std::uint32_t seconds = PromptSeconds();
+  bool answered = false;
+  {
+    const AsSpooler as_spooler;
+    answered = platform.RunPrompt(token, target.session, request, request_size, answer,
+                                  &answer_size, seconds);
   }
+  if (!answered) return DialogResult::kFailed;
   DialogResult result = DialogResult::kFailed;
   std::uint32_t error = 0;
   if (!DecodePrompt(answer, answer_size, kind, &result, &error, fields)) {
@@ -100,6 +104,8 @@ void AddJobUser(Handle printer, std::uint32_t job_id) {
       CurrentPlatform().JobUserName(printer, job_id, g_person.user_name, kTextUnits);
 }
 
+const char16_t* JobUser() { return g_person.has_user_name ? g_person.user_name : nullptr; }
+
 void ForgetPerson() {
   if (g_person.token) CurrentPlatform().ReleaseToken(g_person.token);
   g_person = Person{};
@@ -121,12 +127,17 @@ void TellPerson(const char16_t* text, const char16_t* caption, Owner owner) {
   Platform& platform = CurrentPlatform();
   // Written down first: whoever looks later learns of it even when nobody
   // was there to read it.
-  platform.LogEvent(text);
+  {
+    const AsSpooler as_spooler;
+    platform.LogEvent(text);
+  }
   const PromptTarget target = ChoosePromptTarget(Facts());
   if (target.place == PromptPlace::kInProcess) {
     platform.ShowMessage(text, caption, owner);
   } else if (target.place != PromptPlace::kNowhere) {
-    platform.SendSessionMessage(target.session, text, caption, PromptSeconds());
+    // The spooler's right to reach another session.
+    const AsSpooler as_spooler;
+    platform.SendSessionMessage(target.session, text, caption, false);
   }
 }
 

@@ -40,6 +40,8 @@ PromptTarget ChoosePromptTarget(const PersonFacts& facts);
 // job names.
 void FindCallerPerson();
 void AddJobUser(Handle printer, std::uint32_t job_id);
+// The user the job names, or null.
+const char16_t* JobUser();
 void ForgetPerson();
 // The state at load, the token left as it is (the tests' fresh start).
 void ResetPerson();

@@ -10,4 +10,8 @@ Platform& CurrentPlatform() { return g_platform ? *g_platform : SystemPlatform()
 
 void UsePlatform(Platform* platform) { g_platform = platform; }
 
+AsSpooler::AsSpooler() : platform_(CurrentPlatform()) { platform_.BeginAsSpooler(); }
+
+AsSpooler::~AsSpooler() { platform_.EndAsSpooler(); }
+
 }  // namespace quor

@@ -25,6 +25,7 @@ struct SetupFields {
   char16_t password[kTextUnits];
   char16_t mail[kTextUnits];
   char16_t attempts[kAttemptsUnits];
+  char16_t modem[kTextUnits];  // empty: the client's own, "ttyS0"
 };
 
 // What the fax-number dialog edits.
@@ -35,6 +36,14 @@ struct FaxNumberFields {
 };
 
 enum class DialogResult { kOk, kCancel, kFailed };
+
+// The paper of a job as the fax server is told of it; 0: the client's own
+// (A4, 196 lines per inch).
+struct JobPaper {
+  std::uint32_t width_mm;
+  std::uint32_t length_mm;
+  std::uint32_t vertical_resolution;
+};
 
 // What became of a job, for the host that printed it.
 enum class JobState : std::uint32_t { kStarted = 1, kSent, kNotSent, kCancelled };
@@ -70,9 +79,10 @@ class Platform {
   // the process ends, so it is never freed.
   virtual void* AllocateTable(std::size_t size) = 0;
 
-  // Opens the file for reading and writing, created or emptied, and keeps
+  // Opens the file for reading and writing, created empty, and keeps
   // everyone else out: a second opening while this one is open fails with
-  // code 32.
+  // code 32. On Windows whatever had the name (a file, a link someone put
+  // there) goes first, and no link is followed.
   virtual Handle OpenExclusiveFile(const char16_t* path) = 0;
   // Appends `size` bytes; `written` gets the count that reached the file.
   virtual bool AppendToFile(Handle file, const void* data, std::uint32_t size,
@@ -86,6 +96,15 @@ class Platform {
   // its length; 0 when it is missing; `capacity` or more when it does not fit.
   virtual std::uint32_t ReadEnvironment(const char16_t* name, char16_t* buffer,
                                         std::uint32_t capacity) = 0;
+  // The folder of the placeholder, the spool files and the documents kept,
+  // as ReadEnvironment answers. On Windows the monitor's own under
+  // ProgramData, which only SYSTEM and Administrators may open (made so
+  // when missing or made by anyone else: C:\Windows\Temp is every user's);
+  // elsewhere TEMP, which the Linux hosts make private.
+  virtual std::uint32_t SpoolFolder(char16_t* buffer, std::uint32_t capacity) = 0;
+  // Whether the client's log goes there too (the spooler's current folder
+  // is the system's) rather than into the current folder, the host's own.
+  virtual bool LogInSpoolFolder() = 0;
   // The temporary-name rule; `directory` ends with a separator and `path`
   // has kPathUnits units. FormTempName only forms the name with `number`
   // (nonzero); CreateFreshTempFile picks a name no file has, creates that
@@ -95,8 +114,8 @@ class Platform {
   virtual std::uint32_t CreateFreshTempFile(const char16_t* directory, const char16_t* prefix,
                                             char16_t* path) = 0;
 
-  // The fax server client library, by its file name through the platform's
-  // library search.
+  // The fax server client library: on Windows the file beside the monitor's
+  // own library, never searched for; elsewhere through the library search.
   virtual Handle LoadFaxLibrary() = 0;
   virtual SendFaxFunction ResolveSendFax(Handle library, const char* name) = 0;
   // The variant that also gives the server's job number; null, with no error,
@@ -126,9 +145,15 @@ class Platform {
   // the thread acts for no one.
   virtual Handle TakeCallerToken(std::uint32_t* session) = 0;
   virtual void ReleaseToken(Handle token) = 0;
+  // Whether the person the thread acts for may store the settings: on
+  // Windows an administrator whose token is elevated (the thread's, or the
+  // process's when it acts for no one); elsewhere the host's own user.
+  virtual bool CallerMayConfigure() = 0;
   // The user name the spooler recorded for the job; false when unknown.
   virtual bool JobUserName(Handle printer, std::uint32_t job_id, char16_t* name,
                            std::size_t capacity) = 0;
+  // The paper the job was printed for; false when nothing is known of it.
+  virtual bool JobPaperOf(Handle printer, std::uint32_t job_id, JobPaper* paper) = 0;
   // The session where `user` is logged on, or kNoSession.
   virtual std::uint32_t UserSession(const char16_t* user) = 0;
   // The session attached to the physical console, or kNoSession.
@@ -142,10 +167,11 @@ class Platform {
   virtual bool RunPrompt(Handle token, std::uint32_t session, const void* request,
                          std::size_t request_size, void* answer, std::size_t* size,
                          std::uint32_t seconds) = 0;
-  // A message box with an OK button in another session; gives up waiting
-  // for it after `seconds`.
+  // A message box with an OK button in another session, shown until its OK.
+  // Without `wait_for_ok` the call returns at once: a port thread held by a
+  // message box would hold every job of its port.
   virtual void SendSessionMessage(std::uint32_t session, const char16_t* text,
-                                  const char16_t* caption, std::uint32_t seconds) = 0;
+                                  const char16_t* caption, bool wait_for_ok) = 0;
   // An entry in the system's log, for whoever looks later.
   virtual void LogEvent(const char16_t* text) = 0;
   // Tells the host that printed the job what became of it: the POSIX hosts
@@ -155,6 +181,33 @@ class Platform {
   // UTF-16 to the ANSI code page, with the terminator, into `capacity` bytes.
   // Fails (last error set) rather than cut the text.
   virtual bool ToAnsi(const char16_t* text, char* out, std::size_t capacity) = 0;
+
+  // Gives the monitor's settings (the password among them) an access list
+  // for SYSTEM and Administrators alone, as the spooler's registry
+  // functions cannot; false with the last error set. Nothing to do where
+  // the settings are the host's own file.
+  virtual bool ProtectSettings() = 0;
+
+  // The spooler's threads act for (impersonate) the job's owner, who may
+  // not write the monitor's key or files, the event log or start programs
+  // as another user. From BeginAsSpooler to its EndAsSpooler the thread
+  // acts as the spooler itself, and then again for whom it acted before.
+  // Pairs nest; neither changes the last error. Use AsSpooler.
+  virtual void BeginAsSpooler() = 0;
+  virtual void EndAsSpooler() = 0;
+};
+
+// While it lives, the thread acts as the spooler: only around what needs
+// the system, never around what the person sees or answers.
+class AsSpooler {
+ public:
+  AsSpooler();
+  AsSpooler(const AsSpooler&) = delete;
+  AsSpooler& operator=(const AsSpooler&) = delete;
+  ~AsSpooler();
+
+ private:
+  Platform& platform_;
 };
 
 // The real one, defined in platform_windows.cpp / platform_posix.cpp.

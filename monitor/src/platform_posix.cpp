@@ -31,6 +31,7 @@ namespace {
 namespace win_error = telvor::win_error;
 
 constexpr char kFaxLibraryFile[] = "libtelvor.so";
+constexpr char16_t kTempVariable[] = u"TEMP";
 constexpr mode_t kFileMode = 0600;
 // The temporary-name rule's numbers are 16 bits wide.
 constexpr std::uint32_t kUniqueNumbers = 0x10000;
@@ -200,9 +201,11 @@ class PosixPlatform final : public Platform {
     if (!g_host.pfnAskSetup) return NoForm();
     QUOR_SETUP_FORM form{};
     CopyField(form.Attempts, fields.attempts);
+    CopyField(form.Modem, fields.modem);
     DWORD error = 0;
     const DialogResult result = FormResult(g_host.pfnAskSetup(g_host.pContext, &form, &error));
     if (result == DialogResult::kOk) {
+      CopyField(fields.modem, form.Modem);
       CopyField(fields.server_ip, form.ServerIp);
       CopyField(fields.user, form.User);
       CopyField(fields.password, form.Password);
@@ -275,7 +278,18 @@ class PosixPlatform final : public Platform {
     return nullptr;
   }
   void ReleaseToken(Handle) override {}
-  bool JobUserName(Handle, std::uint32_t, char16_t*, std::size_t) override { return false; }
+  bool JobUserName(Handle printer, std::uint32_t job_id, char16_t* name,
+                   std::size_t capacity) override {
+    QUOR_JOB_INFO job{};
+    if (!GetJob(printer, job_id, &job) || job.UserName[0] == 0) return false;
+    return telvor::CopyText(name, capacity, telvor::TextView(job.UserName));
+  }
+  bool JobPaperOf(Handle printer, std::uint32_t job_id, JobPaper* paper) override {
+    QUOR_JOB_INFO job{};
+    if (!GetJob(printer, job_id, &job)) return false;
+    *paper = {job.PageWidth, job.PageLength, job.VerticalResolution};
+    return true;
+  }
   std::uint32_t UserSession(const char16_t*) override { return kNoSession; }
   std::uint32_t ConsoleSession() override { return kNoSession; }
   bool RunPrompt(Handle, std::uint32_t, const void*, std::size_t, void*, std::size_t*,
@@ -284,10 +298,20 @@ class PosixPlatform final : public Platform {
     return false;
   }
   void SendSessionMessage(std::uint32_t, const char16_t* text, const char16_t* caption,
-                          std::uint32_t) override {
+                          bool) override {
     ShowMessage(text, caption, Owner::kNone);
   }
   void LogEvent(const char16_t*) override {}
+  std::uint32_t SpoolFolder(char16_t* buffer, std::uint32_t capacity) override {
+    return ReadEnvironment(kTempVariable, buffer, capacity);
+  }
+  bool ProtectSettings() override { return true; }
+  bool CallerMayConfigure() override { return true; }
+  // The hosts give the client their own current folder.
+  bool LogInSpoolFolder() override { return false; }
+  // The hosts run the monitor as the user who printed: nobody to act for.
+  void BeginAsSpooler() override {}
+  void EndAsSpooler() override {}
 
   // The ANSI code page here is UTF-8.
   bool ToAnsi(const char16_t* text, char* out, std::size_t capacity) override {
@@ -312,6 +336,11 @@ class PosixPlatform final : public Platform {
   bool Missing() {
     SetLastError(win_error::kProcNotFound);
     return false;
+  }
+  bool GetJob(Handle printer, std::uint32_t job_id, QUOR_JOB_INFO* job) {
+    if (!g_host.pfnGetJob || !g_host.pfnGetJob(g_host.pContext, printer, job_id, job)) return false;
+    job->UserName[QUOR_TEXT_UNITS - 1] = 0;
+    return true;
   }
   DialogResult NoForm() {
     SetLastError(win_error::kNotSupported);

@@ -3,6 +3,8 @@
 #include "quor/spooler.h"
 // After the spooler's records, which choose the layout of <windows.h>.
 // clang-format off
+#include <aclapi.h>
+#include <sddl.h>
 #include <userenv.h>
 #include <wtsapi32.h>
 // clang-format on
@@ -16,7 +18,9 @@
 #include "dialogs_windows.h"
 #include "events.h"
 #include "platform.h"
+#include "telvor_common/monitor_key_windows.h"
 #include "telvor_common/names.h"
+#include "telvor_common/win_errors.h"
 #include "text_cast.h"
 
 namespace quor {
@@ -29,41 +33,86 @@ HMODULE g_library_module = nullptr;
 // The interactive desktop of a session, where the prompt program shows.
 constexpr wchar_t kInteractiveDesktop[] = L"winsta0\\default";
 constexpr DWORD kMillisecondsPerSecond = 1000;
+// A session message's timeout that keeps the box until its OK.
+constexpr DWORD kUntilAnswered = 0;
 
 // The temporary-name call's number that asks for a fresh name.
 constexpr UINT kFreshNumber = 0;
 static_assert(kPathUnits >= MAX_PATH, "the temporary-name call fills MAX_PATH units");
 
-// While it lives, the thread acts as the process itself (the spooler's own
-// account), whose rights start a program as another user and reach other
-// sessions; then it acts again for whom it acted before.
-class ActingAsSelf {
- public:
-  ActingAsSelf() {
-    if (OpenThreadToken(GetCurrentThread(), TOKEN_IMPERSONATE, TRUE, &token_)) {
-      RevertToSelf();
-    } else {
-      token_ = nullptr;
-    }
-  }
-  ActingAsSelf(const ActingAsSelf&) = delete;
-  ActingAsSelf& operator=(const ActingAsSelf&) = delete;
-  ~ActingAsSelf() {
-    if (!token_) return;
-    SetThreadToken(nullptr, token_);
-    CloseHandle(token_);
-  }
-
- private:
-  HANDLE token_ = nullptr;
+// The thread's stay as the process itself (the spooler's own account): the
+// token it acted with before, put back when the outermost stay ends.
+struct SelfStay {
+  unsigned depth;
+  HANDLE token;  // null: the thread acted for no one
 };
+thread_local SelfStay t_self_stay{};
 
-std::wstring PromptProgramPath() {
+// A file beside the monitor's library, by its full path.
+std::wstring BesideLibrary(const char16_t* file) {
   wchar_t path[MAX_PATH] = {};
   const DWORD length = GetModuleFileNameW(g_library_module, path, MAX_PATH);
   std::wstring directory(path, length);
   directory.resize(directory.rfind(L'\\') + 1);
-  return directory + AsWide(telvor::kPromptProgramFile);
+  return directory + AsWide(file);
+}
+
+std::wstring PromptProgramPath() { return BesideLibrary(telvor::kPromptProgramFile); }
+
+constexpr wchar_t kProgramDataVariable[] = L"ProgramData";
+// Owned by Administrators; SYSTEM and Administrators alone, files and
+// folders within included; nothing taken from the parent (ProgramData lets
+// every user read and create).
+constexpr wchar_t kOwnFolderAccess[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+
+// Whether the folder's owner is SYSTEM or Administrators, whom no other user
+// can make owner: a folder so owned was not made by a user who prints.
+bool OwnedBySystem(const std::wstring& path) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                            nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  const bool ours = owner && (IsWellKnownSid(owner, WinLocalSystemSid) ||
+                              IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
+  LocalFree(descriptor);
+  return ours;
+}
+
+// Creates the folder with the monitor's access list; one found there made
+// by anyone else is taken over (its owner and access list replaced) before
+// use. False with the last error set.
+bool MakeOwnFolder(const std::wstring& path) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kOwnFolderAccess, SDDL_REVISION_1,
+                                                            &descriptor, nullptr)) {
+    return false;
+  }
+  SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor, FALSE};
+  bool ok = CreateDirectoryW(path.c_str(), &attributes) != FALSE;
+  if (!ok && GetLastError() == ERROR_ALREADY_EXISTS) {
+    ok = OwnedBySystem(path);
+    if (!ok) {
+      PSID owner = nullptr;
+      PACL access = nullptr;
+      BOOL present = FALSE;
+      BOOL defaulted = FALSE;
+      GetSecurityDescriptorOwner(descriptor, &owner, &defaulted);
+      GetSecurityDescriptorDacl(descriptor, &present, &access, &defaulted);
+      const DWORD result =
+          SetNamedSecurityInfoW(const_cast<LPWSTR>(path.c_str()), SE_FILE_OBJECT,
+                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                                    PROTECTED_DACL_SECURITY_INFORMATION,
+                                owner, nullptr, access, nullptr);
+      ok = result == ERROR_SUCCESS;
+      if (!ok) SetLastError(result);
+    }
+  }
+  const DWORD error = GetLastError();
+  LocalFree(descriptor);
+  SetLastError(error);
+  return ok;
 }
 
 // Both ends of a pipe, closed with it.
@@ -176,9 +225,15 @@ class WindowsPlatform final : public Platform {
 
   void* AllocateTable(std::size_t size) override { return GlobalAlloc(GPTR, size); }
 
+  // Deleting a file this monitor holds open fails with code 32, as the
+  // opening would.
   Handle OpenExclusiveFile(const char16_t* path) override {
-    const HANDLE file = CreateFileW(AsWide(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (!DeleteFileW(AsWide(path)) && GetLastError() != telvor::win_error::kFileNotFound) {
+      return nullptr;
+    }
+    const HANDLE file =
+        CreateFileW(AsWide(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     return file == INVALID_HANDLE_VALUE ? nullptr : file;
   }
 
@@ -199,6 +254,26 @@ class WindowsPlatform final : public Platform {
     return GetEnvironmentVariableW(AsWide(name), AsWide(buffer), capacity);
   }
 
+  std::uint32_t SpoolFolder(char16_t* buffer, std::uint32_t capacity) override {
+    wchar_t data[MAX_PATH] = {};
+    const DWORD length = GetEnvironmentVariableW(kProgramDataVariable, data, MAX_PATH);
+    if (length == 0) return 0;
+    if (length >= MAX_PATH) {
+      ::SetLastError(telvor::win_error::kFilenameExcedRange);
+      return 0;
+    }
+    const std::wstring own = std::wstring(data, length) + L'\\' + AsWide(telvor::kDataFolderName);
+    const std::wstring spool = own + L'\\' + AsWide(telvor::kSpoolFolderName);
+    if (!MakeOwnFolder(own) || !MakeOwnFolder(spool)) return 0;
+    if (spool.size() >= capacity) return static_cast<std::uint32_t>(spool.size() + 1);
+    std::copy(spool.c_str(), spool.c_str() + spool.size() + 1, AsWide(buffer));
+    return static_cast<std::uint32_t>(spool.size());
+  }
+
+  bool LogInSpoolFolder() override { return true; }
+
+  bool ProtectSettings() override { return telvor::ProtectMonitorKey(); }
+
   // The platform's temporary-name call only forms the name when given a
   // number, and picks a fresh one and creates the file when given 0.
   std::uint32_t FormTempName(const char16_t* directory, const char16_t* prefix,
@@ -211,7 +286,13 @@ class WindowsPlatform final : public Platform {
     return GetTempFileNameW(AsWide(directory), AsWide(prefix), kFreshNumber, AsWide(path));
   }
 
-  Handle LoadFaxLibrary() override { return LoadLibraryW(AsWide(telvor::kFaxLibraryFile)); }
+  // By its full path: a missing client is never looked for in the current
+  // folder, the Windows folder or PATH, where anyone may have put one. Its
+  // own imports are looked for beside it first.
+  Handle LoadFaxLibrary() override {
+    return LoadLibraryExW(BesideLibrary(telvor::kFaxLibraryFile).c_str(), nullptr,
+                          LOAD_WITH_ALTERED_SEARCH_PATH);
+  }
 
   SendFaxFunction ResolveSendFax(Handle library, const char* name) override {
     const FARPROC address = GetProcAddress(static_cast<HMODULE>(library), name);
@@ -284,6 +365,17 @@ class WindowsPlatform final : public Platform {
 
   void ReleaseToken(Handle token) override { CloseHandle(token); }
 
+  // With no token given, the membership is checked in the thread's
+  // impersonation token: a standard user's, or an administrator's that UAC
+  // filtered, holds Administrators for denying only and is no member.
+  bool CallerMayConfigure() override {
+    BYTE sid[SECURITY_MAX_SID_SIZE] = {};
+    DWORD size = sizeof(sid);
+    BOOL member = FALSE;
+    return CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &size) &&
+           CheckTokenMembership(nullptr, sid, &member) && member;
+  }
+
   bool JobUserName(Handle printer, std::uint32_t job_id, char16_t* name,
                    std::size_t capacity) override {
     DWORD needed = 0;
@@ -296,6 +388,22 @@ class WindowsPlatform final : public Platform {
     const std::size_t length = std::wcslen(info->pUserName);
     if (length >= capacity) return false;
     std::copy(info->pUserName, info->pUserName + length + 1, AsWide(name));
+    return true;
+  }
+
+  // Letter is the one paper sent other than as A4 (the client's own, all
+  // zeros); the fax resolution is the client's own.
+  bool JobPaperOf(Handle printer, std::uint32_t job_id, JobPaper* paper) override {
+    DWORD needed = 0;
+    GetJobW(printer, job_id, 2, nullptr, 0, &needed);
+    if (needed == 0) return false;
+    std::vector<BYTE> buffer(needed);
+    if (!GetJobW(printer, job_id, 2, buffer.data(), needed, &needed)) return false;
+    const DEVMODEW* mode = reinterpret_cast<const JOB_INFO_2W*>(buffer.data())->pDevMode;
+    if (!mode || !(mode->dmFields & DM_PAPERSIZE)) return false;
+    const bool letter =
+        mode->dmPaperSize == DMPAPER_LETTER || mode->dmPaperSize == DMPAPER_LETTERSMALL;
+    *paper = letter ? JobPaper{telvor::kLetterWidthMm, telvor::kLetterLengthMm, 0} : JobPaper{};
     return true;
   }
 
@@ -324,34 +432,29 @@ class WindowsPlatform final : public Platform {
 
   std::uint32_t ConsoleSession() override { return WTSGetActiveConsoleSessionId(); }
 
+  // As the spooler: its rights start a program as another user.
   bool RunPrompt(Handle token, std::uint32_t session, const void* request, std::size_t request_size,
                  void* answer, std::size_t* size, std::uint32_t seconds) override {
-    bool ok = false;
-    DWORD error = 0;
-    {
-      const ActingAsSelf as_self;
-      HANDLE user = token;
-      HANDLE session_user = nullptr;
-      if (!user && WTSQueryUserToken(session, &session_user)) user = session_user;
-      ok = user &&
-           AskPrompt(user, request, request_size, answer, size, seconds * kMillisecondsPerSecond);
-      error = GetLastError();
-      if (session_user) CloseHandle(session_user);
-    }
+    HANDLE user = token;
+    HANDLE session_user = nullptr;
+    if (!user && WTSQueryUserToken(session, &session_user)) user = session_user;
+    const bool ok = user && AskPrompt(user, request, request_size, answer, size,
+                                      seconds * kMillisecondsPerSecond);
+    const DWORD error = GetLastError();
+    if (session_user) CloseHandle(session_user);
     ::SetLastError(error);
     return ok;
   }
 
   void SendSessionMessage(std::uint32_t session, const char16_t* text, const char16_t* caption,
-                          std::uint32_t seconds) override {
-    const ActingAsSelf as_self;
+                          bool wait_for_ok) override {
     DWORD response = 0;
     const auto bytes = [](const char16_t* s) {
       return static_cast<DWORD>(std::char_traits<char16_t>::length(s) * sizeof(char16_t));
     };
     WTSSendMessageW(WTS_CURRENT_SERVER_HANDLE, session, const_cast<LPWSTR>(AsWide(caption)),
-                    bytes(caption), const_cast<LPWSTR>(AsWide(text)), bytes(text), MB_OK, seconds,
-                    &response, TRUE);
+                    bytes(caption), const_cast<LPWSTR>(AsWide(text)), bytes(text), MB_OK,
+                    kUntilAnswered, &response, wait_for_ok ? TRUE : FALSE);
   }
 
   void LogEvent(const char16_t* text) override {
@@ -370,6 +473,30 @@ class WindowsPlatform final : public Platform {
   bool ToAnsi(const char16_t* text, char* out, std::size_t capacity) override {
     return WideCharToMultiByte(CP_ACP, 0, AsWide(text), -1, out, static_cast<int>(capacity),
                                nullptr, nullptr) != 0;
+  }
+
+  // RevertToSelf and the saved thread token rather than RevertToPrinterSelf:
+  // the same effect, with no handle the spooler must give back.
+  void BeginAsSpooler() override {
+    if (t_self_stay.depth++ != 0) return;
+    const DWORD error = GetLastError();
+    HANDLE token = nullptr;
+    if (OpenThreadToken(GetCurrentThread(), TOKEN_IMPERSONATE, TRUE, &token)) {
+      RevertToSelf();
+    } else {
+      token = nullptr;
+    }
+    t_self_stay.token = token;
+    ::SetLastError(error);
+  }
+
+  void EndAsSpooler() override {
+    if (t_self_stay.depth == 0 || --t_self_stay.depth != 0 || !t_self_stay.token) return;
+    const DWORD error = GetLastError();
+    SetThreadToken(nullptr, t_self_stay.token);
+    CloseHandle(t_self_stay.token);
+    t_self_stay.token = nullptr;
+    ::SetLastError(error);
   }
 };
 

@@ -39,7 +39,11 @@ BOOL WINAPI OpenPort(HANDLE hMonitor, LPWSTR, PHANDLE pHandle) {
   // The library is kept only by a port that opens: the spooler never closes
   // a port whose opening failed.
   Platform& platform = CurrentPlatform();
-  const Handle library = platform.LoadFaxLibrary();
+  Handle library = nullptr;
+  {
+    const AsSpooler as_spooler;
+    library = platform.LoadFaxLibrary();
+  }
   if (!library) {
     ReportLastError(kLoadLibraryFailed);
     return FALSE;
@@ -59,9 +63,16 @@ BOOL WINAPI OpenPort(HANDLE hMonitor, LPWSTR, PHANDLE pHandle) {
   // missing sharing make a second opening fail while this one is open.
   char16_t path[kPathUnits] = {};
   platform.FormTempName(directory, kTempPrefix, kPlaceholderNumber, path);
-  const Handle placeholder = platform.OpenExclusiveFile(path);
+  Handle placeholder = nullptr;
+  std::uint32_t error = 0;
+  {
+    const AsSpooler as_spooler;
+    placeholder = platform.OpenExclusiveFile(path);
+    // Taken at once: what runs before the report may set its own.
+    if (!placeholder) error = platform.LastError();
+  }
   if (!placeholder) {
-    ReportLastError(kCreateFileFailed);
+    ReportCode(kCreateFileFailed, static_cast<std::int32_t>(error));
     platform.FreeFaxLibrary(library);
     return FALSE;
   }

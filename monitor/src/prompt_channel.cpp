@@ -52,7 +52,7 @@ bool DecodePrompt(const void* data, std::size_t size, DialogKind kind, DialogRes
       SetupFields setup;
       std::memcpy(&setup, bytes + sizeof(header), sizeof(setup));
       if (!Ends(setup.server_ip) || !Ends(setup.user) || !Ends(setup.password) ||
-          !Ends(setup.mail) || !Ends(setup.attempts)) {
+          !Ends(setup.mail) || !Ends(setup.attempts) || !Ends(setup.modem)) {
         return false;
       }
       *static_cast<SetupFields*>(fields) = setup;

@@ -33,8 +33,8 @@ std::size_t EncodePrompt(DialogKind kind, DialogResult result, std::uint32_t err
 
 // Reads a message for dialog `kind`; false when it is not a whole message
 // for that dialog, or holds a text longer than its field takes (a fax
-// number of more than 14 digits among them). The fields are taken only
-// from an answer kOk.
+// number of more than kFaxNumberLimit characters among them). The fields
+// are taken only from an answer kOk.
 bool DecodePrompt(const void* data, std::size_t size, DialogKind kind, DialogResult* result,
                   std::uint32_t* error, void* fields);
 

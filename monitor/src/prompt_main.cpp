@@ -17,12 +17,15 @@
 #include <iterator>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "dialogs_windows.h"
 #include "prompt_channel.h"
 #include "report.h"
 #include "settings.h"
+#include "telvor_common/monitor_key_windows.h"
 #include "telvor_common/names.h"
+#include "telvor_common/text.h"
 #include "telvor_common/win_errors.h"
 #include "text_cast.h"
 
@@ -31,7 +34,6 @@ namespace {
 using quor::AsWide;
 
 constexpr wchar_t kUsage[] = L"quorprompt.exe /settings: change the fax server settings";
-constexpr wchar_t kMonitorsKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\";
 constexpr int kUsageStatus = 2;
 
 void Say(const char16_t* text) {
@@ -75,18 +77,20 @@ int Prompt(HINSTANCE module) {
   return 0;
 }
 
-// A stored text that does not fit its field is not shown in part.
+// A stored text that does not fit its field is not shown in part. True when
+// the key holds the value at all, shown or not.
 template <std::size_t N>
-void ReadSetting(HKEY key, const char16_t* name, char16_t (&field)[N]) {
+bool ReadSetting(HKEY key, const char16_t* name, char16_t (&field)[N]) {
   wchar_t data[N + 1] = {};
   DWORD type = 0;
   DWORD bytes = N * sizeof(wchar_t);
-  if (RegQueryValueExW(key, AsWide(name), nullptr, &type, reinterpret_cast<BYTE*>(data), &bytes) !=
-          ERROR_SUCCESS ||
-      type != REG_SZ || std::wcslen(data) >= N) {
-    return;
+  const LONG read =
+      RegQueryValueExW(key, AsWide(name), nullptr, &type, reinterpret_cast<BYTE*>(data), &bytes);
+  if (read != ERROR_SUCCESS || type != REG_SZ || std::wcslen(data) >= N) {
+    return read == ERROR_SUCCESS || read == ERROR_MORE_DATA;
   }
   std::wmemcpy(AsWide(field), data, std::wcslen(data) + 1);
+  return true;
 }
 
 bool WriteSetting(HKEY key, const char16_t* name, const char16_t* text) {
@@ -97,7 +101,8 @@ bool WriteSetting(HKEY key, const char16_t* name, const char16_t* text) {
 }
 
 int ChangeSettings(HINSTANCE module) {
-  const std::wstring path = std::wstring(kMonitorsKey) + AsWide(telvor::kMonitorName);
+  const std::wstring path =
+      std::wstring(AsWide(telvor::kMonitorsKeyPath)) + AsWide(telvor::kMonitorName);
   HKEY key = nullptr;
   const LONG opened =
       RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key);
@@ -114,16 +119,20 @@ int ChangeSettings(HINSTANCE module) {
   ReadSetting(key, quor::kPasswordValue, fields.password);
   ReadSetting(key, quor::kMailValue, fields.mail);
   ReadSetting(key, quor::kAttemptsValue, fields.attempts);
+  const bool modem_stored = ReadSetting(key, quor::kModemValue, fields.modem);
   int status = 0;
   // As at first use: a setup confirmed without a server stores nothing.
   if (quor::ShowSetupDialog(module, nullptr, fields) == quor::DialogResult::kOk &&
       fields.server_ip[0] != 0) {
-    const std::pair<const char16_t*, const char16_t*> values[] = {
+    std::vector<std::pair<const char16_t*, const char16_t*>> values = {
         {quor::kServerIpValue, fields.server_ip},
         {quor::kUserValue, fields.user},
         {quor::kPasswordValue, fields.password},
         {quor::kMailValue, fields.mail},
         {quor::kAttemptsValue, fields.attempts}};
+    // As the monitor stores it: an empty modem only in place of one stored
+    // before, so that a key set up without one stays as it was.
+    if (fields.modem[0] != 0 || modem_stored) values.emplace_back(quor::kModemValue, fields.modem);
     for (const auto& value : values) {
       if (!WriteSetting(key, value.first, value.second)) {
         Say(quor::kWriteFailed);
@@ -132,6 +141,13 @@ int ChangeSettings(HINSTANCE module) {
     }
   }
   RegCloseKey(key);
+  // Whatever the key's access list was (an older installation left Users
+  // reading it), the password is the administrators' from now on.
+  if (!telvor::ProtectMonitorKey()) {
+    Say(telvor::FormatCode(quor::kProtectFailed, static_cast<std::int32_t>(GetLastError()))
+            .c_str());
+    if (status == 0) status = 1;
+  }
   return status;
 }
 
@@ -143,7 +159,7 @@ int WINAPI WinMain(HINSTANCE module, HINSTANCE, LPSTR, int) {
   const std::wstring mode = arguments && count == 2 ? arguments[1] : L"";
   LocalFree(arguments);
   if (mode == quor::kPromptSwitch) return Prompt(module);
-  if (lstrcmpiW(mode.c_str(), quor::kSettingsSwitch) == 0) return ChangeSettings(module);
+  if (lstrcmpiW(mode.c_str(), AsWide(quor::kSettingsSwitch)) == 0) return ChangeSettings(module);
   MessageBoxW(nullptr, kUsage, AsWide(quor::kCaption), MB_OK);
   return kUsageStatus;
 }

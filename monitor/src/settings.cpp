@@ -42,10 +42,15 @@ DWORD QueryValueCount(const MONITORINIT& init) {
 
 void WriteValue(const MONITORINIT& init, const char16_t* name, const char16_t* text) {
   const auto bytes = static_cast<DWORD>(sizeof(char16_t) * (telvor::TextLength(text) + 1));
-  const auto result =
-      Code(init.pMonitorReg->fpSetValue(init.hckRegistryRoot, AsWide(name), REG_SZ,
-                                        reinterpret_cast<const BYTE*>(text), bytes, init.hSpooler));
-  if (result != win_error::kSuccess) ShowRegistryMessage(kWriteFailed);
+  LONG written = 0;
+  {
+    // The spooler's key: no user who prints may write it.
+    const AsSpooler as_spooler;
+    written =
+        init.pMonitorReg->fpSetValue(init.hckRegistryRoot, AsWide(name), REG_SZ,
+                                     reinterpret_cast<const BYTE*>(text), bytes, init.hSpooler);
+  }
+  if (Code(written) != win_error::kSuccess) ShowRegistryMessage(kWriteFailed);
 }
 
 void WriteSettings(const MONITORINIT& init) {
@@ -55,6 +60,20 @@ void WriteSettings(const MONITORINIT& init) {
   WriteValue(init, kPasswordValue, wide.password);
   WriteValue(init, kMailValue, wide.mail);
   WriteValue(init, kAttemptsValue, wide.attempts);
+  // Optional: written when given, or to clear one stored before.
+  if (wide.modem[0] != 0 || g_settings.modem.text[0] != 0) {
+    WriteValue(init, kModemValue, wide.modem);
+  }
+  // The spooler's functions cannot set the key's security: the password
+  // stays the administrators' only if it is set after every write.
+  bool kept = false;
+  std::uint32_t error = 0;
+  {
+    const AsSpooler as_spooler;
+    kept = CurrentPlatform().ProtectSettings();
+    if (!kept) error = CurrentPlatform().LastError();
+  }
+  if (!kept) ReportCode(kProtectFailed, static_cast<std::int32_t>(error));
 }
 
 void StoreNarrow(NarrowSetting& setting, const char16_t* text) {
@@ -70,7 +89,7 @@ bool Equal(const char16_t* a, const char16_t* b) { return telvor::TextView(a) ==
 
 bool IsSettingName(const char16_t* name) {
   for (const char16_t* setting :
-       {kServerIpValue, kUserValue, kPasswordValue, kMailValue, kAttemptsValue}) {
+       {kServerIpValue, kUserValue, kPasswordValue, kMailValue, kAttemptsValue, kModemValue}) {
     if (Equal(name, setting)) return true;
   }
   return false;
@@ -104,6 +123,8 @@ void ReadValue(const MONITORINIT& init, DWORD index) {
     StoreNarrow(g_settings.password, data);
   } else if (Equal(name, kMailValue)) {
     StoreNarrow(g_settings.mail, data);
+  } else if (Equal(name, kModemValue)) {
+    StoreNarrow(g_settings.modem, data);
   } else if (Equal(name, kAttemptsValue)) {
     // The field holds one digit; a longer stored text is not cut to it.
     if (telvor::TextLength(data) <= kAttemptsLimit) {
@@ -121,14 +142,48 @@ MonitorSettings InitialSettings() {
   return settings;
 }
 
+// What a setup accepted, for this job whatever the registry took of it.
+void UseAcceptedSettings() {
+  const SetupFields& wide = g_settings.wide;
+  StoreNarrow(g_settings.server_ip, wide.server_ip);
+  StoreNarrow(g_settings.user, wide.user);
+  StoreNarrow(g_settings.password, wide.password);
+  StoreNarrow(g_settings.mail, wide.mail);
+  StoreNarrow(g_settings.modem, wide.modem);
+}
+
 }  // namespace
 
 MonitorSettings g_settings = InitialSettings();
 
-void ResetSettings() { g_settings = InitialSettings(); }
+std::u16string NotSetUpText() {
+  return std::u16string(u"Telvor Printer is not set up yet. Ask your administrator to run ") +
+         telvor::kPromptProgramFile + u" " + kSettingsSwitch + u".";
+}
+
+// The spooler's records from the last loading; they live as long as the
+// monitor.
+const MONITORINIT* g_init = nullptr;
+
+void ResetSettings() {
+  g_settings = InitialSettings();
+  g_init = nullptr;
+}
+
+void LoadSettingsIfAwaited() {
+  if (g_settings.awaiting_administrator && g_init) LoadSettings(*g_init);
+}
 
 void LoadSettings(const MONITORINIT& init) {
+  g_init = &init;
+  g_settings.awaiting_administrator = false;
   DWORD count = QueryValueCount(init);
+  if (count == kFreshKeyValues && !CurrentPlatform().CallerMayConfigure()) {
+    // A standard user's writes would be refused, and the settings are the
+    // administrators' to choose.
+    g_settings.awaiting_administrator = true;
+    return;
+  }
   if (count == kFreshKeyValues) {
     // Cancelled, or confirmed without a server (Enter in a form that was
     // never filled in): nothing is stored, so the setup comes again next
@@ -140,9 +195,13 @@ void LoadSettings(const MONITORINIT& init) {
     if (AskPersonSettings(fields) == DialogResult::kOk && fields.server_ip[0] != 0) {
       g_settings.wide = fields;
       WriteSettings(init);
-      count = QueryValueCount(init);
+      UseAcceptedSettings();
+      return;
     }
   }
+  // A key without the modem, as every key before it was offered, keeps the
+  // client's own.
+  g_settings.modem = NarrowSetting{};
   for (DWORD index = count; index > 0; --index) ReadValue(init, index - 1);
 }
 

@@ -7,8 +7,11 @@
 namespace quor {
 
 namespace {
-constexpr char16_t kTempVariable[] = u"TEMP";
-constexpr char16_t kEnvironmentFailed[] = u"GetEnvironmentVariable error %d\n";
+#ifdef _WIN32
+constexpr char16_t kFolderFailed[] = u"CreateDirectory error %d\n";
+#else
+constexpr char16_t kFolderFailed[] = u"GetEnvironmentVariable error %d\n";
+#endif
 
 constexpr std::size_t kPrefixChars = 3;
 constexpr char16_t kExtension[] = u".tmp";
@@ -17,14 +20,19 @@ constexpr char16_t kHexDigits[] = u"0123456789ABCDEF";
 
 bool TempDirectory(char16_t (&directory)[kPathUnits]) {
   constexpr std::uint32_t kCapacity = kPathUnits - 1;  // room for the separator
-  const std::uint32_t length =
-      CurrentPlatform().ReadEnvironment(kTempVariable, directory, kCapacity);
+  std::uint32_t length = 0;
+  std::uint32_t error = 0;
+  {
+    const AsSpooler as_spooler;
+    length = CurrentPlatform().SpoolFolder(directory, kCapacity);
+    if (length == 0) error = CurrentPlatform().LastError();
+  }
   if (length == 0) {
-    ReportLastError(kEnvironmentFailed);
+    ReportCode(kFolderFailed, static_cast<std::int32_t>(error));
     return false;
   }
   if (length >= kCapacity) {
-    ReportCode(kEnvironmentFailed, telvor::win_error::kInsufficientBuffer);
+    ReportCode(kFolderFailed, telvor::win_error::kInsufficientBuffer);
     return false;
   }
   directory[length] = kPathSeparator;

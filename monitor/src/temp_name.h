@@ -20,8 +20,9 @@ inline constexpr char16_t kPathSeparator = u'/';
 // The prefix of the placeholder's and the spool files' names.
 inline constexpr char16_t kTempPrefix[] = u"fax";
 
-// TEMP with a separator appended (whether or not it ends with one already);
-// false after the error report when it is missing or too long.
+// The platform's spool folder (TEMP on POSIX) with a separator appended
+// (whether or not it ends with one already); false after the error report
+// when it is missing, cannot be made or is too long.
 bool TempDirectory(char16_t (&directory)[kPathUnits]);
 
 telvor::Text TempName(telvor::TextView directory, telvor::TextView prefix, std::uint32_t number);

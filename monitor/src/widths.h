@@ -16,7 +16,7 @@ inline constexpr std::size_t kTextLimit = QUOR_TEXT_LIMIT;
 // Dial attempts: one digit.
 inline constexpr std::size_t kAttemptsUnits = QUOR_ATTEMPTS_UNITS;
 inline constexpr std::size_t kAttemptsLimit = QUOR_ATTEMPTS_LIMIT;
-// Fax number: up to 14 digits are entered.
+// Fax number: what quor/fax_number.h takes.
 inline constexpr std::size_t kFaxNumberUnits = QUOR_FAX_NUMBER_UNITS;
 inline constexpr std::size_t kFaxNumberLimit = QUOR_FAX_NUMBER_LIMIT;
 

@@ -49,6 +49,7 @@ LONG WINAPI SetValue(HANDLE key, LPCWSTR name, DWORD type, const BYTE* data, DWO
   CheckKeyAndSpooler(r, "set", key, spooler);
   if (type != REG_SZ) r.faults.push_back("set: not REG_SZ");
   const std::u16string value_name(reinterpret_cast<const char16_t*>(name));
+  g_platform->Record("set");
   for (const auto& failing : r.failing_writes) {
     if (failing == value_name) return 5;
   }
@@ -91,8 +92,9 @@ LONG WINAPI EnumValue(HANDLE key, DWORD index, LPWSTR name, PDWORD name_capacity
 std::int32_t FakeSendFax(const char* server_ip, const char* user, const char* password,
                          const char* fax_number, const char* mail, const char* info,
                          const char* filename, std::int32_t maxdials) {
-  SendFaxCall call{server_ip, user,     password, fax_number, mail,
-                   info,      filename, maxdials, "",         false};
+  g_platform->Record("sendfax");
+  SendFaxCall call{server_ip, user, password, fax_number, mail,       info, filename,
+                   maxdials,  "",   false,    "",         JobPaper{}, ""};
   const auto file = g_platform->files.find(telvor::FromUtf8(filename));
   if (file != g_platform->files.end()) {
     call.content = file->second.content;
@@ -104,11 +106,15 @@ std::int32_t FakeSendFax(const char* server_ip, const char* user, const char* pa
 
 std::int32_t FakeSendFaxJob(const char* server_ip, const char* user, const char* password,
                             const char* fax_number, const char* mail, const char* info,
-                            const char* filename, std::int32_t maxdials, std::uint32_t* job) {
-  *job = 0;
+                            const char* filename, std::int32_t maxdials, telvor_job* job) {
+  job->job_number = 0;
   const std::int32_t result =
       FakeSendFax(server_ip, user, password, fax_number, mail, info, filename, maxdials);
-  if (result == 0) *job = g_platform->server_job;
+  SendFaxCall& call = g_sendfax_calls.back();
+  call.modem = job->modem;
+  call.log_folder = job->log_folder ? job->log_folder : "";
+  call.paper = {job->page_width, job->page_length, job->vertical_resolution};
+  if (result == 0) job->job_number = g_platform->server_job;
   return result;
 }
 
@@ -133,6 +139,7 @@ void* FakePlatform::AllocateTable(std::size_t size) {
 }
 
 Handle FakePlatform::OpenExclusiveFile(const char16_t* path) {
+  Record("open");
   const std::u16string name(path);
   if (create_fails) {
     last_error = *create_fails;
@@ -207,6 +214,7 @@ std::uint32_t FakePlatform::FormTempName(const char16_t* directory, const char16
 
 std::uint32_t FakePlatform::CreateFreshTempFile(const char16_t* directory, const char16_t* prefix,
                                                 char16_t* path) {
+  Record("create");
   const std::uint32_t number = next_fresh_number++;
   const telvor::Text name = TempName(directory, prefix, number);
   if (!telvor::CopyText(path, kPathUnits, name)) return 0;
@@ -215,6 +223,7 @@ std::uint32_t FakePlatform::CreateFreshTempFile(const char16_t* directory, const
 }
 
 Handle FakePlatform::LoadFaxLibrary() {
+  Record("load");
   if (load_fails) {
     last_error = 126;
     return nullptr;
@@ -239,9 +248,22 @@ SendFaxJobFunction FakePlatform::ResolveSendFaxJob(Handle library, const char* n
   return FakeSendFaxJob;
 }
 
+bool FakePlatform::JobPaperOf(Handle printer, std::uint32_t, JobPaper* paper) {
+  if (printer == nullptr || !job_paper) return false;
+  *paper = *job_paper;
+  return true;
+}
+
 void FakePlatform::ReportJob(const JobReport& report) {
   reports.push_back({report.job_id, report.state, report.send_fax_result, report.server_job,
                      report.error, report.spool_file ? report.spool_file : u""});
+}
+
+bool FakePlatform::ProtectSettings() {
+  Record("protect");
+  values_at_protection.push_back(g_registry->values.size());
+  if (protect_fails) last_error = *protect_fails;
+  return !protect_fails;
 }
 
 bool FakePlatform::FreeFaxLibrary(Handle library) {
@@ -273,10 +295,12 @@ DialogResult FakePlatform::AskFaxNumber(FaxNumberFields& fields) {
 }
 
 void FakePlatform::ShowMessage(const char16_t* text, const char16_t* caption, Owner owner) {
+  Record("show");
   messages.push_back(Message{text, caption, owner, open_printers});
 }
 
 Handle FakePlatform::TakeCallerToken(std::uint32_t* session) {
+  Record("token");
   *session = caller_token ? caller_token_session : kNoSession;
   return caller_token;
 }
@@ -299,6 +323,7 @@ std::uint32_t FakePlatform::UserSession(const char16_t* user) {
 bool FakePlatform::RunPrompt(Handle token, std::uint32_t session, const void* request,
                              std::size_t request_size, void* answer, std::size_t* size,
                              std::uint32_t seconds) {
+  Record("prompt");
   prompts.push_back(PromptRun{token, session, seconds});
   if (prompt_fails) {
     last_error = *prompt_fails;
@@ -322,8 +347,9 @@ bool FakePlatform::RunPrompt(Handle token, std::uint32_t session, const void* re
 }
 
 void FakePlatform::SendSessionMessage(std::uint32_t session, const char16_t* text,
-                                      const char16_t* caption, std::uint32_t) {
-  session_messages.push_back(SessionMessage{session, text, caption});
+                                      const char16_t* caption, bool wait_for_ok) {
+  Record("message");
+  session_messages.push_back(SessionMessage{session, text, caption, wait_for_ok});
 }
 
 bool FakePlatform::OpenJobPrinter(const char16_t* printer_name, Handle* printer) {
@@ -409,6 +435,7 @@ MonitorTest::MonitorTest() {
 
 MonitorTest::~MonitorTest() {
   EXPECT_EQ(registry.faults, std::vector<std::string>{});
+  EXPECT_EQ(platform.as_spooler_depth, 0) << "acting as the spooler past an operation";
   UsePlatform(nullptr);
   g_registry = nullptr;
   g_platform = nullptr;
@@ -427,7 +454,12 @@ HANDLE MonitorTest::OpenOrFail() {
 
 BOOL MonitorTest::Start(HANDLE port, DWORD job_id) {
   char16_t printer[] = u"Telvor Printer";
-  return table->pfnStartDocPort(port, reinterpret_cast<LPWSTR>(printer), job_id, 1, nullptr);
+  char16_t document[] = u"report.ps";
+  char16_t data_type[] = u"RAW";
+  DOC_INFO_1W info{reinterpret_cast<LPWSTR>(document), nullptr,
+                   reinterpret_cast<LPWSTR>(data_type)};
+  return table->pfnStartDocPort(port, reinterpret_cast<LPWSTR>(printer), job_id, 1,
+                                reinterpret_cast<LPBYTE>(&info));
 }
 
 DWORD MonitorTest::Write(HANDLE port, const std::string& data) {

@@ -33,6 +33,7 @@ struct SessionMessage {
   std::uint32_t session;
   std::u16string text;
   std::u16string caption;
+  bool waited_for_ok;
 };
 
 // A job report the monitor gave its host, with its spool file kept.
@@ -100,6 +101,7 @@ class FakePlatform : public Platform {
   std::uint32_t caller_token_session = kNoSession;
   std::vector<Handle> tokens_released;
   std::optional<std::u16string> job_user;
+  std::optional<JobPaper> job_paper;
   std::map<std::u16string, std::uint32_t> user_sessions;
   std::uint32_t console_session = kNoSession;
   std::optional<std::uint32_t> prompt_fails;  // error code: not started or timed out
@@ -107,6 +109,14 @@ class FakePlatform : public Platform {
   std::vector<PromptRun> prompts;
   std::vector<SessionMessage> session_messages;
   std::vector<std::u16string> events;
+
+  // Who each operation ran as: (name, as the spooler) in call order. The
+  // system's work ("set", "folder", "create", "open", "remove", "load",
+  // "sendfax", "event", "prompt", "message") must run as the spooler, the
+  // person's ("token", "show") as the person.
+  int as_spooler_depth = 0;
+  std::vector<std::pair<std::string, bool>> identities;
+  void Record(const char* operation) { identities.emplace_back(operation, as_spooler_depth > 0); }
 
   ~FakePlatform() override;
 
@@ -118,9 +128,22 @@ class FakePlatform : public Platform {
                     std::uint32_t* written) override;
   bool CutFileHere(Handle file) override { return handles.count(file) != 0; }
   bool CloseFile(Handle file) override;
-  bool RemoveFile(const char16_t* path) override { return files.erase(path) != 0; }
+  bool RemoveFile(const char16_t* path) override {
+    Record("remove");
+    return files.erase(path) != 0;
+  }
   std::uint32_t ReadEnvironment(const char16_t* name, char16_t* buffer,
                                 std::uint32_t capacity) override;
+  // The folder is `temp`, as on POSIX; the log goes there, as on Windows.
+  std::uint32_t SpoolFolder(char16_t* buffer, std::uint32_t capacity) override {
+    Record("folder");
+    return ReadEnvironment(u"TEMP", buffer, capacity);
+  }
+  bool LogInSpoolFolder() override { return true; }
+  // The registry's values each time the key was protected.
+  std::vector<std::size_t> values_at_protection;
+  std::optional<std::uint32_t> protect_fails;
+  bool ProtectSettings() override;
   std::uint32_t FormTempName(const char16_t* directory, const char16_t* prefix,
                              std::uint32_t number, char16_t* path) override;
   std::uint32_t CreateFreshTempFile(const char16_t* directory, const char16_t* prefix,
@@ -139,16 +162,27 @@ class FakePlatform : public Platform {
   bool OnVisibleDesktop() override { return on_visible_desktop; }
   Handle TakeCallerToken(std::uint32_t* session) override;
   void ReleaseToken(Handle token) override { tokens_released.push_back(token); }
+  bool caller_is_administrator = true;
+  bool CallerMayConfigure() override {
+    Record("admin");
+    return caller_is_administrator;
+  }
   bool JobUserName(Handle printer, std::uint32_t job_id, char16_t* name,
                    std::size_t capacity) override;
+  bool JobPaperOf(Handle printer, std::uint32_t job_id, JobPaper* paper) override;
   std::uint32_t UserSession(const char16_t* user) override;
   std::uint32_t ConsoleSession() override { return console_session; }
   bool RunPrompt(Handle token, std::uint32_t session, const void* request, std::size_t request_size,
                  void* answer, std::size_t* size, std::uint32_t seconds) override;
   void SendSessionMessage(std::uint32_t session, const char16_t* text, const char16_t* caption,
-                          std::uint32_t seconds) override;
-  void LogEvent(const char16_t* text) override { events.push_back(text); }
+                          bool wait_for_ok) override;
+  void LogEvent(const char16_t* text) override {
+    Record("event");
+    events.push_back(text);
+  }
   void ReportJob(const JobReport& report) override;
+  void BeginAsSpooler() override { ++as_spooler_depth; }
+  void EndAsSpooler() override { --as_spooler_depth; }
 
   bool IsOpen(const std::u16string& path) const;
   bool Exists(const std::u16string& path) const { return files.count(path) != 0; }
@@ -184,6 +218,10 @@ struct SendFaxCall {
   std::int32_t maxdials = 0;
   std::string content;  // the spool file's bytes at the call
   bool file_open = false;
+  // sendfax_job's settings (none through sendfax).
+  std::string modem;
+  JobPaper paper{};
+  std::string log_folder;
 };
 extern std::vector<SendFaxCall> g_sendfax_calls;
 extern std::int32_t g_sendfax_result;

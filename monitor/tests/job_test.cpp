@@ -63,6 +63,7 @@ TEST_F(JobTest, AJobIsCapturedSentAndCleanedUp) {
   EXPECT_EQ(call.mail, "fax@example.com");
   EXPECT_EQ(call.info, "note");
   EXPECT_EQ(call.filename, "/tmp/spool/fax1A2B.tmp");
+  EXPECT_EQ(call.log_folder, "/tmp/spool/");
   EXPECT_EQ(call.maxdials, 3);
   EXPECT_EQ(call.content, "%!PS-Adobe-3.0\nshowpage\n");
   EXPECT_FALSE(call.file_open);
@@ -162,16 +163,38 @@ TEST_F(JobTest, EveryFailedSendIsShownAndKeepsTheSpoolFile) {
     EXPECT_EQ(platform.reports[1].state, JobState::kNotSent);
     EXPECT_EQ(platform.reports[1].send_fax_result, code);
     EXPECT_EQ(platform.reports[1].spool_file, spool);
+    EXPECT_EQ(platform.events.back(),
+              u"The fax of job 17 (\"report.ps\") printed by an unknown "
+              u"user was not sent. The document is kept in " +
+                  spool + u".");
     ExpectJobEnded();
   }
 }
 
-TEST_F(JobTest, AWriteToAFullDiskReportsTheCountButNoFailure) {
+// A full disk fails the write, and a document not captured whole is never
+// sent: it ends with the write's error and leaves no spool file.
+TEST_F(JobTest, AWriteThatFailsFailsAndTheJobIsNotSent) {
   const HANDLE port = OpenOrFail();
   ASSERT_TRUE(Start(port));
   platform.disk_space = 1000;
-  EXPECT_EQ(Write(port, std::string(4096, 'x')), 1000u);
-  EXPECT_TRUE(platform.messages.empty());
+  DWORD written = kUnset;
+  EXPECT_FALSE(table->pfnWritePort(port, reinterpret_cast<LPBYTE>(std::string(4096, 'x').data()),
+                                   4096, &written));
+  EXPECT_EQ(written, 1000u);
+  EXPECT_EQ(platform.last_error, 112u);
+  platform.disk_space.reset();
+  EXPECT_EQ(Write(port, "more"), 4u);  // the rest may still arrive
+  EXPECT_FALSE(End(port));
+  EXPECT_TRUE(g_sendfax_calls.empty());
+  EXPECT_EQ(platform.MessageTexts(), Texts{u"WriteFile error 112\n"});
+  EXPECT_FALSE(platform.Exists(kFirstSpoolFile));
+  ExpectJobEnded();
+
+  // The next job starts afresh.
+  ASSERT_TRUE(Start(port));
+  Write(port, "%!PS\n");
+  EXPECT_TRUE(End(port));
+  EXPECT_EQ(g_sendfax_calls.size(), 1u);
 }
 
 TEST_F(JobTest, ASecondOpeningFailsWithASharingViolation) {
@@ -218,12 +241,14 @@ TEST_F(JobTest, AttemptsFromTheDialogLastUntilTheNextOpening) {
   AnswerFaxNumber(u"1", u"", u"");
   HANDLE port = OpenOrFail();
   ASSERT_TRUE(Start(port));
-  EXPECT_TRUE(End(port));
-  EXPECT_EQ(g_sendfax_calls.at(0).maxdials, 0);  // an empty field
+  EXPECT_FALSE(End(port));  // refused, never taken as 1
+  EXPECT_TRUE(g_sendfax_calls.empty());
+  EXPECT_EQ(platform.MessageTexts(), Texts{u"Attempts must be one digit from 1 to 9, not \"\"."});
   AnswerFaxNumber(u"1", u"5", u"");
   ASSERT_TRUE(Start(port));
   EXPECT_TRUE(End(port));
-  EXPECT_EQ(platform.fax_number_initial_attempts, u"");
+  EXPECT_EQ(platform.fax_number_initial_attempts, u"");  // as it was typed
+  EXPECT_EQ(g_sendfax_calls.at(0).maxdials, 5);
   ASSERT_TRUE(Start(port));
   EXPECT_TRUE(End(port));
   EXPECT_EQ(platform.fax_number_initial_attempts, u"5");
@@ -245,17 +270,54 @@ TEST_F(JobTest, TextsThatDoNotConvertEndTheJobWithoutSending) {
   ExpectJobEnded();
 }
 
-TEST_F(JobTest, LongTextsReachSendfaxWhole) {
-  // A spool path near the path limit and a note of 127 characters, both
-  // taking more than one byte per character in the narrow form.
+TEST_F(JobTest, APathReachesSendfaxWholeAndANoteIsShortenedToFitWithAMessage) {
+  // A spool path near the path limit, and a note of 127 characters of three
+  // bytes each in the narrow form: 381 bytes, more than the client takes.
   const std::u16string directory = u"/" + std::u16string(240, u'\u00e9');
   platform.temp = directory;
   const std::u16string note(127, u'\u20ac');
   AnswerFaxNumber(u"12345678901234", u"1", note.c_str());
   const SendFaxCall call = SendJob();
   EXPECT_EQ(call.filename, telvor::ToUtf8(directory) + "/fax1A2B.tmp");
-  EXPECT_EQ(call.info, telvor::ToUtf8(note));
-  EXPECT_EQ(call.fax_number, "12345678901234");
+  const std::u16string kept(85, u'\u20ac');  // 255 bytes
+  EXPECT_EQ(call.info, telvor::ToUtf8(kept));
+  EXPECT_EQ(platform.MessageTexts(),
+            Texts{u"The note was too long for the fax server; it is sent as: " + kept});
+}
+
+// The number the person meant, or none; the job's settings as the client
+// takes them.
+TEST_F(JobTest, TheNumberRuleAndTheJobsSettingsReachTheClient) {
+  registry.values.push_back({u"Modem", u"ttyIAX0"});
+  registry.values[4].data = u"%u@example.com";
+  platform.job_user = u"ann";
+  platform.job_paper = JobPaper{216, 279, 98};
+  AnswerFaxNumber(u" +49 (30) 555-33.01 / 7", u"4", u"");
+  const SendFaxCall call = SendJob();
+  EXPECT_EQ(call.fax_number,
+            "+49305553301"
+            "7");
+  EXPECT_EQ(call.maxdials, 4);
+  EXPECT_EQ(call.modem, "ttyIAX0");
+  EXPECT_EQ(call.mail, "ann@example.com");
+  EXPECT_EQ(call.paper.width_mm, 216u);
+  EXPECT_EQ(call.paper.length_mm, 279u);
+  EXPECT_EQ(call.paper.vertical_resolution, 98u);
+
+  // A name that cannot stand in an address leaves the notice to the server.
+  platform.job_user = u"Ann Smith";
+  EXPECT_EQ(SendJob().mail, "");
+
+  for (const char16_t* refused : {u"555-CALL-NOW", u"49+30", u"()", u""}) {
+    SCOPED_TRACE(telvor::ToUtf8(refused));
+    g_sendfax_calls.clear();
+    platform.messages.clear();
+    AnswerFaxNumber(refused, u"3", u"");
+    EXPECT_TRUE(SendJob().fax_number.empty());
+    EXPECT_TRUE(g_sendfax_calls.empty());
+    ASSERT_EQ(platform.messages.size(), 1u);
+    EXPECT_NE(platform.messages[0].text.find(u"fax number"), std::u16string::npos);
+  }
 }
 
 TEST_F(JobTest, AFailedOpeningReportsTheCallAndReleasesTheLibrary) {

@@ -1,6 +1,7 @@
 // The monitor inside a service: its dialogs go to the person who printed
 // through the prompt program in that person's session, its messages are
 // sent there and logged; nobody to ask means "cannot be shown" at once.
+#include <map>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,8 @@ TEST_F(ServiceTest, AJobThatCannotStartIsReportedToItsOwner) {
   ASSERT_EQ(platform.session_messages.size(), 1u);
   EXPECT_EQ(platform.session_messages[0].session, 3u);
   EXPECT_EQ(platform.session_messages[0].text, u"OpenPrinter error 1801\n");
+  // Sent without waiting for its OK: the port's thread goes on.
+  EXPECT_FALSE(platform.session_messages[0].waited_for_ok);
   EXPECT_EQ(platform.tokens_released, (std::vector<Handle>{Token(), Token()}));
   Close(port);
 }
@@ -102,7 +105,11 @@ TEST_F(ServiceTest, AUserFromAnotherComputerIsNotWaitedFor) {
   EXPECT_TRUE(platform.prompts.empty());
   EXPECT_TRUE(g_sendfax_calls.empty());
   EXPECT_TRUE(platform.Exists(kSpoolFile));
-  EXPECT_EQ(platform.events, Texts{u"DialogBoxParam error 1312\n"});
+  // Whoever looks later learns whose document waits where.
+  EXPECT_EQ(platform.events,
+            (Texts{u"DialogBoxParam error 1312\n",
+                   u"The fax of job 17 (\"report.ps\") printed by visitor was not sent. The "
+                   u"document is kept in /tmp/spool/fax1A2B.tmp."}));
   EXPECT_TRUE(platform.session_messages.empty());
   EXPECT_TRUE(platform.messages.empty());
 }
@@ -113,23 +120,55 @@ TEST_F(ServiceTest, APromptWithoutAnAnswerKeepsTheDocumentAndSaysSoWhereThePerso
   EXPECT_FALSE(RunJob());
   EXPECT_TRUE(platform.Exists(kSpoolFile));
   EXPECT_TRUE(g_sendfax_calls.empty());
-  EXPECT_EQ(platform.events, Texts{u"DialogBoxParam error 258\n"});
+  EXPECT_EQ(platform.events.at(0), u"DialogBoxParam error 258\n");
   ASSERT_EQ(platform.session_messages.size(), 1u);
   EXPECT_EQ(platform.session_messages[0].session, 2u);
   EXPECT_EQ(platform.session_messages[0].text, u"DialogBoxParam error 258\n");
   EXPECT_EQ(platform.session_messages[0].caption, u"TelvMon");
 
   // An answer the dialog could not have given: cut short, or a number of
-  // 15 digits.
+  // 41 characters.
   platform.prompt_fails.reset();
   platform.prompt_answer_garbled = true;
   EXPECT_FALSE(RunJob());
-  EXPECT_EQ(platform.events.back(), u"DialogBoxParam error 13\n");
+  EXPECT_EQ(platform.events.end()[-2], u"DialogBoxParam error 13\n");
   platform.prompt_answer_garbled = false;
-  AnswerFaxNumber(u"123456789012345", u"3", u"note");
+  AnswerFaxNumber(std::u16string(41, u'1').c_str(), u"3", u"note");
   EXPECT_FALSE(RunJob());
-  EXPECT_EQ(platform.events.back(), u"DialogBoxParam error 13\n");
+  EXPECT_EQ(platform.events.end()[-2], u"DialogBoxParam error 13\n");
   EXPECT_TRUE(g_sendfax_calls.empty());
+}
+
+// The user the spooler acts for may write neither the monitor's key and
+// files nor the event log, nor start a program as another user: all of that
+// runs as the spooler, and only that.
+TEST_F(ServiceTest, TheSystemsWorkRunsAsTheSpoolerAndThePersonsAsThePerson) {
+  registry.Registered();
+  AnswerSetup(u"10.1.1.1", u"u", u"p", u"m@example.com", u"4");
+  platform.caller_token = Token();
+  platform.caller_token_session = 3;
+  platform.job_user = u"ann";
+  EXPECT_TRUE(RunJob());
+  g_sendfax_result = TELVOR_ERR_CONNECT;
+  EXPECT_FALSE(RunJob());
+  platform.on_visible_desktop = true;
+  EXPECT_FALSE(RunJob());
+
+  std::map<std::string, std::vector<bool>> seen;
+  for (const auto& [operation, as_spooler] : platform.identities) {
+    seen[operation].push_back(as_spooler);
+  }
+  for (const char* operation : {"set", "protect", "folder", "create", "open", "remove", "load",
+                                "sendfax", "event", "prompt", "message"}) {
+    SCOPED_TRACE(operation);
+    ASSERT_FALSE(seen[operation].empty());
+    EXPECT_EQ(seen[operation], std::vector<bool>(seen[operation].size(), true));
+  }
+  for (const char* operation : {"token", "show", "admin"}) {
+    SCOPED_TRACE(operation);
+    ASSERT_FALSE(seen[operation].empty());
+    EXPECT_EQ(seen[operation], std::vector<bool>(seen[operation].size(), false));
+  }
 }
 
 TEST_F(ServiceTest, CancelInThePromptSendsNothing) {

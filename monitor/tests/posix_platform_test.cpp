@@ -202,7 +202,7 @@ TEST_F(PosixPlatformTest, TheFormsMessagesAndLastErrorGoThroughTheHostTable) {
   call.attempts[0] = u'3';
   EXPECT_EQ(platform.AskFaxNumber(call), DialogResult::kOk);
   EXPECT_EQ(host.initial_attempts, u"3");
-  EXPECT_EQ(std::u16string(call.fax_number), std::u16string(15, u'5'));
+  EXPECT_EQ(std::u16string(call.fax_number), std::u16string(QUOR_FAX_NUMBER_UNITS - 1, u'5'));
 
   host.answer = QUOR_FORM_CANCEL;
   FaxNumberFields untouched{};

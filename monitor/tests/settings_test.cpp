@@ -22,11 +22,12 @@ class SettingsTest : public MonitorTest {
 TEST_F(SettingsTest, FirstUseAsksStoresFiveValuesAndSendsWithThem) {
   registry.Registered();
   AnswerSetup(u"192.168.1.10", u"fax", u"secret", u"fax@example.com", u"3");
-  AnswerFaxNumber(u"5551234", u"", u"");
+  AnswerFaxNumber(u"5551234", u"3", u"");
   const SendFaxCall call = SendJob();
 
   EXPECT_EQ(platform.setup_initial_attempts, u"1");
-  EXPECT_EQ(registry.values.size(), 6u);
+  EXPECT_EQ(registry.values.size(), 6u);  // no modem given: none stored
+  EXPECT_EQ(call.modem, "");
   // UTF-16 with the terminator: 2 x (length + 1) bytes.
   EXPECT_EQ(registry.StoredBytes(u"HylaFAXServerIp"), 26);
   EXPECT_EQ(registry.StoredBytes(u"Attempts"), 4);
@@ -40,6 +41,20 @@ TEST_F(SettingsTest, FirstUseAsksStoresFiveValuesAndSendsWithThem) {
   // Set up once: the next opening only reads.
   SendJob();
   EXPECT_EQ(platform.setups_shown, 1);
+
+  // The sixth setting, when given.
+  registry.Registered();
+  telvor::CopyText(platform.setup_answer.modem, kTextUnits, u"ttyACM0");
+  EXPECT_EQ(SendJob().modem, "ttyACM0");
+  EXPECT_EQ(registry.StoredBytes(u"Modem"), 16);
+  // The key gets its access list after all of a setup's writes.
+  EXPECT_EQ(platform.values_at_protection, (std::vector<std::size_t>{6, 7}));
+
+  // Stored, but perhaps readable by every user: whoever set it up hears so.
+  registry.Registered();
+  platform.protect_fails = 5;
+  SendJob();
+  EXPECT_EQ(platform.MessageTexts(), Texts{u"RegSetKeySecurity error 5\n"});
 }
 
 TEST_F(SettingsTest, AFailingQueryOrNoValuesMeanNoSetupAndTheSettingsAtLoad) {
@@ -83,8 +98,10 @@ TEST_F(SettingsTest, FailedWritesAreShownOneByOneAndASetupWithNoneStoredComesAga
   EXPECT_EQ(platform.messages[0].caption, u"TelvMon");
   EXPECT_EQ(platform.messages[0].owner, Owner::kTopWindow);
   EXPECT_EQ(registry.values.size(), 4u);
+  // The job sends with what was typed, stored or not.
   EXPECT_EQ(call.server_ip, "10.1.1.1");
-  EXPECT_EQ(call.user, "");
+  EXPECT_EQ(call.user, "fax");
+  EXPECT_EQ(call.maxdials, 3);
 
   registry.Registered();
   registry.failing_writes = {u"HylaFAXServerIp", u"User", u"Password", u"MailAddress", u"Attempts"};
@@ -93,6 +110,40 @@ TEST_F(SettingsTest, FailedWritesAreShownOneByOneAndASetupWithNoneStoredComesAga
   EXPECT_EQ(platform.setups_shown, 3);
   // Shown again with the attempts alone, not what was typed before.
   EXPECT_EQ(platform.setup_initial_server, u"");
+}
+
+// The settings are the administrators' to choose, and a standard user's
+// writes would be refused: such a user is not asked, and the document waits.
+TEST_F(SettingsTest, AStandardUserBeforeTheSetupIsToldToAskAnAdministrator) {
+  registry.Registered();
+  AnswerSetup(u"10.1.1.1", u"fax", u"pw", u"m@x", u"2");
+  platform.caller_is_administrator = false;
+  SendJob();
+  EXPECT_EQ(platform.setups_shown, 0);
+  EXPECT_EQ(platform.fax_numbers_shown, 0);
+  EXPECT_TRUE(g_sendfax_calls.empty());
+  EXPECT_EQ(registry.values.size(), 1u);
+  const std::u16string told =
+      u"Telvor Printer is not set up yet. Ask your administrator to run quorprompt.exe /settings.";
+  EXPECT_EQ(platform.MessageTexts(), Texts{told});
+  EXPECT_EQ(platform.events.at(0), told);
+  EXPECT_TRUE(platform.Exists(u"/tmp/spool/fax1A2B.tmp"));
+  EXPECT_EQ(platform.reports.back().state, JobState::kNotSent);
+  EXPECT_EQ(platform.reports.back().spool_file, u"/tmp/spool/fax1A2B.tmp");
+
+  // The port stays open from job to job: an administrator printing next is
+  // asked for the setup, and from then on the same user's jobs are sent.
+  const HANDLE port = OpenOrFail();
+  platform.caller_is_administrator = true;
+  ASSERT_TRUE(Start(port));
+  EXPECT_TRUE(End(port));
+  EXPECT_EQ(platform.setups_shown, 1);
+  platform.caller_is_administrator = false;
+  ASSERT_TRUE(Start(port));
+  EXPECT_TRUE(End(port));
+  EXPECT_EQ(g_sendfax_calls.size(), 2u);
+  EXPECT_EQ(g_sendfax_calls[1].server_ip, "10.1.1.1");
+  Close(port);
 }
 
 TEST_F(SettingsTest, ACancelledSetupStoresNothingAndComesAgain) {

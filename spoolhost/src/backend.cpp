@@ -2,7 +2,9 @@
 
 #include <cctype>
 
+#include "quor/fax_number.h"
 #include "quor/forms.h"
+#include "telvor/sendfax.h"
 #include "telvor_common/win_errors.h"
 
 namespace telvor::spoolhost::cups {
@@ -14,6 +16,14 @@ constexpr char kPpdFaxNumberOption[] = "FaxNumber";
 constexpr char kCustomPrefix[] = "Custom.";
 constexpr char kAttemptsOption[] = "fax-attempts";
 constexpr char kNoteOption[] = "note";
+constexpr const char* kPaperOptions[] = {"PageSize", "PageRegion", "media"};
+constexpr char kLetter[] = "letter";
+constexpr char kIppLetter[] = "na_letter";  // na_letter_8.5x11in
+constexpr char kResolutionOption[] = "Resolution";
+constexpr char kNormalResolution[] = "204x98dpi";
+constexpr char kFineResolution[] = "204x196dpi";
+constexpr std::uint32_t kNormalLines = 98;
+constexpr std::uint32_t kFineLines = 196;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
@@ -52,6 +62,27 @@ std::string OneLine(std::string_view text) {
 }
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+// A name CUPS made of a fragment of a number split at its blanks.
+bool IsNumberFragment(const std::string& name, const std::string& value) {
+  if (value != "true" || name.empty()) return false;
+  for (const char c : name) {
+    if (!quor::IsFaxNumberCharacter(static_cast<unsigned char>(c))) return false;
+  }
+  return true;
+}
+
+// "Letter", "letter,tray1", "na_letter_8.5x11in".
+bool NamesLetter(std::string_view value) {
+  const std::string_view first = value.substr(0, value.find(','));
+  return (first.size() == sizeof kLetter - 1 && StartsWithNoCase(first, kLetter)) ||
+         StartsWithNoCase(first, kIppLetter);
+}
+
+Verdict Hold(const std::string& why, const std::string& job_id, const std::string& how) {
+  return {kBackendHold,
+          "ERROR: " + why + " Give it again with: lp -i " + job_id + " " + how + " -H resume"};
+}
 
 }  // namespace
 
@@ -153,14 +184,43 @@ JobAnswers AnswersOf(const JobOptions& options, const std::string& title) {
   }
   const std::string* note = Find(options, kNoteOption);
   answers.note = OneLine(note ? *note : title);
+  for (const auto& [name, value] : options) {
+    if (IsNumberFragment(name, value)) answers.stray.push_back(name);
+  }
+  for (const char* paper : kPaperOptions) {
+    if (const std::string* value = Find(options, paper)) answers.letter = NamesLetter(*value);
+    if (answers.letter) break;
+  }
+  if (const std::string* resolution = Find(options, kResolutionOption)) {
+    if (*resolution == kNormalResolution) answers.vertical_resolution = kNormalLines;
+    if (*resolution == kFineResolution) answers.vertical_resolution = kFineLines;
+  }
   return answers;
 }
 
-bool HasDialableNumber(const std::string& fax_number) {
-  for (const char c : fax_number) {
-    if (c >= '0' && c <= '9') return true;
+std::optional<Verdict> RefusedAnswers(const JobAnswers& answers, const std::string& job_id) {
+  if (!answers.stray.empty()) {
+    // CUPS keeps no order among the pieces: they are named, not joined.
+    std::string pieces;
+    for (const std::string& piece : answers.stray)
+      pieces += (pieces.empty() ? "" : ", ") + Quoted(piece);
+    return Hold("The fax number was split at its blanks: " + Quoted(answers.fax_number) +
+                    " came with " + pieces + " apart; quote it whole.",
+                job_id, "-o \"" + std::string(kFaxNumberOption) + "='NUMBER WITH BLANKS'\"");
   }
-  return false;
+  Text dial;
+  const Text typed = FromUtf8(answers.fax_number);
+  const quor::NumberFault fault = quor::ReadFaxNumber(typed, &dial);
+  if (fault != quor::NumberFault::kNone) {
+    return Hold(ToUtf8(quor::NumberFaultText(fault, typed)), job_id,
+                "-o " + std::string(kFaxNumberOption) + "=NUMBER");
+  }
+  int attempts = 0;
+  if (answers.attempts && !quor::ReadAttempts(FromUtf8(*answers.attempts), &attempts)) {
+    return Hold(ToUtf8(quor::AttemptsFaultText(FromUtf8(*answers.attempts))), job_id,
+                "-o " + std::string(kAttemptsOption) + "=DIGIT");
+  }
+  return std::nullopt;
 }
 
 FormAnswer JobUser::AskForm(const Form& form, FormTexts& texts, std::uint32_t* error) {
@@ -170,6 +230,7 @@ FormAnswer JobUser::AskForm(const Form& form, FormTexts& texts, std::uint32_t* e
     return FormAnswer::kFailed;
   }
   asked_ = true;
+  if (answering_) answering_();
   texts[FieldIndex(form, QUOR_ID_FAX_NUMBER)] = FromUtf8(answers_.fax_number);
   if (answers_.attempts) texts[FieldIndex(form, QUOR_ID_ATTEMPTS)] = FromUtf8(*answers_.attempts);
   texts[FieldIndex(form, QUOR_ID_INFO)] = FromUtf8(answers_.note);
@@ -188,17 +249,17 @@ void JobUser::ShowMessage(const std::string& caption, const std::string& text) {
 std::vector<std::string> ChangedAnswers(const JobAnswers& answers) {
   std::vector<std::string> changed;
   const Form& form = kFaxNumberForm;
-  const auto check = [&](const char* what, const std::string& given, int id) {
-    const std::string taken =
-        ToUtf8(FilterInput(form.fields[FieldIndex(form, id)], FromUtf8(given)));
+  const auto check = [&](const char* what, const std::string& given, const std::string& taken) {
     if (taken != given) {
       changed.push_back(std::string("INFO: ") + what + " " + Quoted(given) + " taken as " +
                         Quoted(taken));
     }
   };
-  check("fax number", answers.fax_number, QUOR_ID_FAX_NUMBER);
-  if (answers.attempts) check("attempts", *answers.attempts, QUOR_ID_ATTEMPTS);
-  check("note", answers.note, QUOR_ID_INFO);
+  Text dial;
+  quor::ReadFaxNumber(FromUtf8(answers.fax_number), &dial);
+  check("fax number", answers.fax_number, ToUtf8(dial));
+  check("note", answers.note,
+        ToUtf8(FilterInput(form.fields[FieldIndex(form, QUOR_ID_INFO)], FromUtf8(answers.note))));
   return changed;
 }
 
@@ -206,31 +267,61 @@ bool KeepLogRequested(const char* value) {
   return value && *value && std::string_view(value) != "0";
 }
 
-Verdict VerdictOf(const HostOutcome& outcome, const std::string& last_message,
-                  const std::string& job_id) {
-  const std::string why = last_message.empty() ? outcome.error : last_message;
-  if (!outcome.monitor_ready) return {kBackendStop, "ERROR: " + outcome.error};
-  switch (outcome.job) {
-    case JobResult::kHandedOver:
-      return {kBackendOk, "INFO: Fax handed to the HylaFAX server"};
-    case JobResult::kNotSent:
-      // Held, not retried: a fax that failed late may already be queued on
-      // the server, and a wrong password or an unreachable server is mended
-      // by a person, who then releases the job.
-      return {kBackendHold, "ERROR: " + why +
-                                " - fax not sent, job held; send it again with: lp -i " + job_id +
-                                " -H resume"};
-    case JobResult::kNotWritten:
-      return {kBackendFailed, "ERROR: " + why};
-    default:
-      // The port cannot be used at all: every job would fail alike.
-      return {kBackendStop, "ERROR: " + why};
-  }
+std::string SetupAdvice(const std::string& store_path, const std::string& queue) {
+  std::string command = kSetupCommand;
+  if (store_path != kCupsStore) command += " --registry " + store_path;
+  return "as root, run: " + command + ", then: cupsenable " + queue;
 }
 
-Verdict HoldForNumber(const std::string& job_id) {
-  return {kBackendHold, "ERROR: No fax number given; give one with: lp -i " + job_id +
-                            " -o fax-number=NUMBER -H resume"};
+Verdict VerdictOf(const HostOutcome& outcome, const std::string& last_message,
+                  const std::string& job_id, const std::string& setup_advice) {
+  const std::string why = !last_message.empty()    ? last_message
+                          : !outcome.error.empty() ? outcome.error
+                                                   : "the monitor reported no fax sent";
+  if (!outcome.monitor_ready) return {kBackendStop, "ERROR: " + outcome.error};
+  const JobNews& news = outcome.news;
+  if (news.state == QUOR_JOB_SENT) {
+    return {kBackendOk, "INFO: Fax handed to the HylaFAX server" +
+                            (news.server_job == 0 ? std::string()
+                                                  : " as job " + std::to_string(news.server_job))};
+  }
+  const std::string held = " - fax not sent, job held; ";
+  switch (outcome.job) {
+    case JobResult::kNotWritten:
+      return {kBackendFailed, "ERROR: " + why};
+    case JobResult::kPortNotOpened:
+    case JobResult::kNotStarted:
+      // The port cannot be used at all: every job would fail alike.
+      return {kBackendStop, "ERROR: " + why};
+    default:
+      break;
+  }
+  switch (news.state == QUOR_JOB_NOT_SENT ? news.send_fax_result : 0) {
+    case TELVOR_ERR_LOG:
+    case TELVOR_ERR_SOCKETS:
+    case TELVOR_ERR_CONTROL_SOCKET:
+    case TELVOR_ERR_CONNECT:
+      // Nothing reached the server: trying again later cannot send it twice.
+      return {kBackendRetry,
+              "ERROR: " + why + " - the fax server cannot be reached; CUPS tries again later"};
+    case TELVOR_ERR_LOGIN:
+      // Every job would be refused alike; the job waits for the mended settings.
+      return {kBackendStop,
+              "ERROR: " + why + " - the server refused the user or password; " + setup_advice};
+    case TELVOR_ERR_FILE_OPEN:
+    case TELVOR_ERR_FILE_READ:
+    case TELVOR_ERR_NOT_POSTSCRIPT:
+      return {kBackendHold, "ERROR: " + why + held +
+                                "the server cannot take this document: print it again, "
+                                "and remove this job with: cancel " +
+                                job_id};
+    default:
+      // Held, not retried: a fax that failed late may already be queued on
+      // the server, and what else fails is mended by a person, who then
+      // releases the job.
+      return {kBackendHold,
+              "ERROR: " + why + held + "send it again with: lp -i " + job_id + " -H resume"};
+  }
 }
 
 }  // namespace telvor::spoolhost::cups

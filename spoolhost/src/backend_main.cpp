@@ -7,11 +7,14 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -25,7 +28,17 @@
 namespace telvor::spoolhost::cups {
 namespace {
 
-constexpr char kJobFolderPattern[] = "/telvor-job-XXXXXX";
+constexpr char kJobFolderPrefix[] = "telvor-job-";
+// In each job's folder: "run" names the run (its pid, then the queue and the
+// job) and stays locked while the run lives, so that a later run knows the
+// folder of a killed one; "sending" is made once the fax may be handed over.
+constexpr char kRunFile[] = "run";
+constexpr char kNewRunFile[] = "run.new";
+constexpr char kSendingFile[] = "sending";
+// How long a run waits for an earlier run of the same job to end: its worker
+// dies with it, a moment later.
+constexpr int kEarlierRunWaitMs = 5000;
+constexpr int kEarlierRunPollMs = 50;
 
 // One status line to CUPS.
 void Say(const std::string& line) {
@@ -47,14 +60,90 @@ void Drain(int fd) {
   }
 }
 
+Verdict MaybeSent(const std::string& job_id, const std::string& what) {
+  return {kBackendHold, "ERROR: " + what +
+                            " while it handed the fax to the server: it may have been sent. "
+                            "Look at the server's queue before sending it again with: lp -i " +
+                            job_id + " -H resume"};
+}
+
+std::string TempBase() {
+  const char* base = std::getenv("TMPDIR");
+  return base && *base ? base : "/tmp";
+}
+
+// Which queue's job a run is for.
+std::string RunName(const std::string& job_id) {
+  const char* printer = std::getenv("PRINTER");
+  return std::string(printer ? printer : "") + "\n" + job_id + "\n";
+}
+
 // The job's own folder: the monitor's TEMP and the fax client's current
 // directory, so its log (which holds the password) is readable by no one
-// else and nothing of the job meets another job's files.
-std::string MakeJobFolder() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + kJobFolderPattern;
-  if (!::mkdtemp(pattern.data())) return "";
-  return pattern;
+// else and nothing of the job meets another job's files. Its run file is
+// locked before it bears its name, so no other run takes the folder for a
+// dead one. `*lock` stays open (and locked) until the process ends.
+std::string MakeJobFolder(const std::string& run_name, int* lock) {
+  std::string folder = TempBase() + "/" + kJobFolderPrefix + "XXXXXX";
+  if (!::mkdtemp(folder.data())) return "";
+  const std::string fresh = folder + "/" + kNewRunFile;
+  const std::string record = std::to_string(::getpid()) + "\n" + run_name;
+  const int fd = ::open(fresh.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0 ||
+      WriteAll(fd, record.data(), record.size()) != 0 ||
+      ::rename(fresh.c_str(), (folder + "/" + kRunFile).c_str()) != 0) {
+    if (fd >= 0) ::close(fd);
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+    return "";
+  }
+  *lock = fd;
+  return folder;
+}
+
+enum class EarlierRun { kNone, kSending, kAlive };
+
+// Removes the folders of runs killed before they could (their run file is
+// no longer locked). Says whether one was a run of this same job that may
+// have handed the fax over, or one is still going.
+EarlierRun RemoveDeadRuns(const std::string& run_name) {
+  EarlierRun found = EarlierRun::kNone;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(TempBase(), error)) {
+    const std::string folder = entry.path().string();
+    struct stat status {};
+    if (entry.path().filename().string().rfind(kJobFolderPrefix, 0) != 0 ||
+        ::lstat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) ||
+        status.st_uid != ::geteuid()) {
+      continue;
+    }
+    // No run file: a folder being made, left alone.
+    const int fd =
+        ::open((folder + "/" + kRunFile).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) continue;
+    char record[512];
+    const ssize_t size = ::read(fd, record, sizeof record);
+    const std::string text(record, size > 0 ? static_cast<std::size_t>(size) : 0);
+    const bool same_job = text.substr(text.find('\n') + 1) == run_name;
+    bool dead = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    for (int waited = 0; !dead && same_job && waited < kEarlierRunWaitMs;
+         waited += kEarlierRunPollMs) {
+      ::usleep(kEarlierRunPollMs * 1000);
+      dead = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    }
+    if (dead) {
+      if (same_job && ::access((folder + "/" + kSendingFile).c_str(), F_OK) == 0) {
+        found = EarlierRun::kSending;
+      }
+      std::error_code ignored;
+      std::filesystem::remove_all(folder, ignored);
+      Say("DEBUG: removed the folder of a dead run, " + folder);
+    } else if (same_job) {
+      found = EarlierRun::kAlive;
+    }
+    ::close(fd);
+  }
+  return found;
 }
 
 // CUPS keeps the document: the job's spool file goes, and so does the log
@@ -71,16 +160,13 @@ void RemoveJobFolder(const std::string& folder) {
   Say("DEBUG: " TELVOR_LOG_FILE " kept in " + folder);
 }
 
-std::string SetupHint(const std::string& store_path) {
-  std::string command = kSetupCommand;
-  if (store_path != kCupsStore) command += " --registry " + store_path;
-  return command;
-}
-
-// The job, run in its own folder.
+// The job (CUPS's arguments: job-id, user, title, ...), run in its own folder.
 int PrintInFolder(const std::string& folder, KeyStore* store, const std::string& monitor_path,
-                  const JobAnswers& answers, const std::string& job_id, const std::string& title,
+                  const JobAnswers& answers, const std::string& setup_advice, char** argv,
                   int input) {
+  const std::string job_id = argv[1];
+  const std::string requesting_user = argv[2];
+  const std::string title = argv[3];
   if (::chdir(folder.c_str()) != 0) {
     return Finish({kBackendFailed, "ERROR: cannot work in the job's folder " + folder});
   }
@@ -93,9 +179,22 @@ int PrintInFolder(const std::string& folder, KeyStore* store, const std::string&
   job.request.printer = FromUtf8(printer ? printer : "");
   job.request.job_id = static_cast<std::uint32_t>(std::strtoul(job_id.c_str(), nullptr, 10));
   job.request.document = FromUtf8(title);
+  // The user CUPS names as the job's, for the notification address.
+  job.request.user_name = FromUtf8(requesting_user);
+  if (answers.letter) {
+    job.request.page_width = kLetterWidthMm;
+    job.request.page_length = kLetterLengthMm;
+  }
+  job.request.vertical_resolution = answers.vertical_resolution;
   PrintQueue queue(job.request.printer, [](const std::string& notice) { Say("DEBUG: " + notice); });
   job.queue = &queue;
-  JobUser user(answers, Say);
+  // Marked before the monitor may hand the fax over, for the parent and for
+  // a later run should both be killed.
+  const std::string sending = folder + "/" + kSendingFile;
+  JobUser user(answers, Say, [&sending] {
+    const int fd = ::open(sending.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd >= 0) ::close(fd);
+  });
   job.user = &user;
   FileSource source(input);
   job.input = &source;
@@ -108,7 +207,7 @@ int PrintInFolder(const std::string& folder, KeyStore* store, const std::string&
   if (user.asked()) {
     for (const std::string& line : ChangedAnswers(answers)) Say(line);
   }
-  return Finish(VerdictOf(outcome, user.last_message(), job_id));
+  return Finish(VerdictOf(outcome, user.last_message(), job_id, setup_advice));
 }
 
 // CUPS cancels a job with SIGTERM, which may come while the fax client
@@ -121,10 +220,45 @@ void StopWorker(int) {
   if (worker > 0) ::kill(worker, SIGKILL);
 }
 
-int Supervised(const std::function<int()>& job) {
+// CUPS takes a backend killed with SIGKILL (or SIGTERM) for one that ended
+// well, and would complete the job. Should this process die so, the child
+// hears of it at once: it stops the queue (which keeps the job, not
+// completed) with the reason and ends; it never carries on alone.
+std::string orphan_lines;
+
+void OnParentDeath(int) {
+  WriteAll(STDERR_FILENO, orphan_lines.data(), orphan_lines.size());
+  std::_Exit(kBackendStop);
+}
+
+int Supervised(const std::function<int()>& job, const std::string& folder,
+               const std::string& job_id) {
+  const char* queue = std::getenv("PRINTER");
+  orphan_lines = "ERROR: The backend of job " + job_id +
+                 " was killed before the job ended: the queue is stopped and the job kept; "
+                 "start the queue again with: cupsenable " +
+                 (queue ? queue : "") + "\nSTATE: paused\n";
+  // A SIGTERM from here to the handler waits, so that it always meets the worker.
+  sigset_t term, previous;
+  ::sigemptyset(&term);
+  ::sigaddset(&term, SIGTERM);
+  ::sigprocmask(SIG_BLOCK, &term, &previous);
+  const pid_t parent = ::getpid();
   worker = ::fork();
-  if (worker < 0) return job();
+  // Run here, the job would be completed by CUPS should this process be killed.
+  if (worker < 0) {
+    const int error = errno;
+    ::sigprocmask(SIG_SETMASK, &previous, nullptr);
+    return Finish({kBackendRetry, std::string("ERROR: cannot start the job's process (") +
+                                      std::strerror(error) + "); CUPS tries again later"});
+  }
   if (worker == 0) {
+    struct sigaction orphaned {};
+    orphaned.sa_handler = OnParentDeath;
+    ::sigaction(SIGHUP, &orphaned, nullptr);
+    ::sigprocmask(SIG_SETMASK, &previous, nullptr);
+    // The parent may have died before the request took effect.
+    if (::prctl(PR_SET_PDEATHSIG, SIGHUP) != 0 || ::getppid() != parent) OnParentDeath(SIGHUP);
     const int code = job();
     std::fflush(nullptr);
     std::_Exit(code);
@@ -132,10 +266,15 @@ int Supervised(const std::function<int()>& job) {
   struct sigaction action {};
   action.sa_handler = StopWorker;
   ::sigaction(SIGTERM, &action, nullptr);
+  ::sigprocmask(SIG_SETMASK, &previous, nullptr);
   int status = 0;
   while (::waitpid(worker, &status, 0) < 0 && errno == EINTR) {
   }
   if (WIFEXITED(status)) return WEXITSTATUS(status);
+  // Once the upload may have begun nothing lets CUPS run the job again by itself.
+  if (::access((folder + "/" + kSendingFile).c_str(), F_OK) == 0) {
+    return Finish(MaybeSent(job_id, "The job stopped"));
+  }
   Say("INFO: Job stopped before the fax was handed over");
   return kBackendFailed;
 }
@@ -159,10 +298,10 @@ int Run(int argc, char** argv) {
     input = ::open(argv[6], O_RDONLY | O_CLOEXEC);
     if (input < 0) return Finish({kBackendFailed, std::string("ERROR: cannot read ") + argv[6]});
   }
-  if (!HasDialableNumber(answers.fax_number)) {
+  if (const std::optional<Verdict> held = RefusedAnswers(answers, job_id)) {
     // The filters' output is taken whole, so that they end normally.
     Drain(input);
-    return Finish(HoldForNumber(job_id));
+    return Finish(*held);
   }
 
   const char* uri = std::getenv("DEVICE_URI");
@@ -170,6 +309,8 @@ int Run(int argc, char** argv) {
   if (!StorePathOfUri(uri ? uri : argv[0], &store_path, &error)) {
     return Finish({kBackendStop, "ERROR: " + error});
   }
+  const char* queue = std::getenv("PRINTER");
+  const std::string setup_advice = SetupAdvice(store_path, queue ? queue : "");
   KeyStore store(store_path);
   if (!CheckStorePrivate(store_path, &error)) return Finish({kBackendStop, "ERROR: " + error});
   const std::string monitor_path = FindMonitor(ProgramDirectory(), TELVOR_PLUGIN_DIR);
@@ -177,20 +318,38 @@ int Run(int argc, char** argv) {
   if (!store.Open(FromUtf8(kMonitorLibrary), &error) || !IsSetUp(store)) {
     // The setup form has no one to ask here; the settings command makes a
     // store this backend can read.
-    const char* queue = std::getenv("PRINTER");
-    const std::string mend =
-        "as root, run: " + SetupHint(store_path) + ", then: cupsenable " + (queue ? queue : "");
-    if (existed && !error.empty()) return Finish({kBackendStop, "ERROR: " + error + "; " + mend});
+    if (existed && !error.empty()) {
+      return Finish({kBackendStop, "ERROR: " + error + "; " + setup_advice});
+    }
     if (!error.empty()) Say("DEBUG: " + error);
-    return Finish({kBackendStop, "ERROR: " + ToUtf8(kPrinterName) + " is not set up; " + mend});
+    return Finish(
+        {kBackendStop, "ERROR: " + ToUtf8(kPrinterName) + " is not set up; " + setup_advice});
   }
 
-  const std::string folder = MakeJobFolder();
+  const std::string run_name = RunName(job_id);
+  switch (RemoveDeadRuns(run_name)) {
+    case EarlierRun::kSending:
+      Drain(input);
+      return Finish(MaybeSent(job_id, "An earlier run of this job was stopped"));
+    case EarlierRun::kAlive:
+      Drain(input);
+      return Finish({kBackendHold,
+                     "ERROR: an earlier run of this job is still going; release "
+                     "this one once it has ended with: lp -i " +
+                         job_id + " -H resume"});
+    case EarlierRun::kNone:
+      break;
+  }
+  int lock = -1;
+  const std::string folder = MakeJobFolder(run_name, &lock);
   if (folder.empty()) {
     return Finish({kBackendFailed, "ERROR: cannot make a folder for the job in TMPDIR"});
   }
   const int code = Supervised(
-      [&] { return PrintInFolder(folder, &store, monitor_path, answers, job_id, title, input); });
+      [&] {
+        return PrintInFolder(folder, &store, monitor_path, answers, setup_advice, argv, input);
+      },
+      folder, job_id);
   RemoveJobFolder(folder);
   return code;
 }

@@ -10,11 +10,15 @@
 
 namespace telvor::spoolhost {
 
+// What a field takes: any text, dial attempts (one digit from 1 to 9), or a
+// fax number (quor/fax_number.h).
+enum class FieldKind { kText, kAttempts, kFaxNumber, kModem };
+
 struct FormField {
   int id;
   const char16_t* label;
   std::size_t limit;  // characters the control takes
-  bool digits_only;
+  FieldKind kind;
   bool hidden;  // the password field
 };
 
@@ -37,6 +41,10 @@ std::size_t FieldIndex(const Form& form, int id);
 // What the control keeps of typed text: characters it refuses are dropped
 // and the rest is cut at its limit.
 Text FilterInput(const FormField& field, TextView typed);
+
+// Why the field cannot be confirmed with `text` (a number or attempts the
+// rule refuses), or "" when it can.
+Text FieldFault(const FormField& field, TextView text);
 
 // How a host answered a form.
 enum class FormAnswer { kOk, kCancel, kFailed };

@@ -34,6 +34,7 @@ struct HostContext {
   PrintQueue* queue;
   HostUser* user;
   JobNews* news;
+  const JobRequest* request;
 };
 
 HostContext& Of(void* context) { return *static_cast<HostContext*>(context); }
@@ -60,6 +61,21 @@ BOOL WINAPI ClosePrinterCall(void* context, HANDLE printer) {
   if (queue && queue->Close(printer, &error)) return TRUE;
   SetLastError(error);
   return FALSE;
+}
+
+BOOL WINAPI GetJobCall(void* context, HANDLE printer, DWORD job_id, QUOR_JOB_INFO* job) {
+  const HostContext& host = Of(context);
+  std::uint32_t error = win_error::kInvalidHandle;
+  if (!host.queue || !host.queue->Knows(printer, job_id, &error)) {
+    SetLastError(error);
+    return FALSE;
+  }
+  *job = QUOR_JOB_INFO{};
+  CopyText(reinterpret_cast<char16_t*>(job->UserName), QUOR_TEXT_UNITS, host.request->user_name);
+  job->PageWidth = host.request->page_width;
+  job->PageLength = host.request->page_length;
+  job->VerticalResolution = host.request->vertical_resolution;
+  return TRUE;
 }
 
 void WINAPI SetLastErrorCall(void*, DWORD code) { SetLastError(code); }
@@ -105,8 +121,8 @@ DWORD AskThrough(void* context, const Form& form, FieldSlot* slots, LPDWORD erro
 
 DWORD WINAPI AskSetupCall(void* context, QUOR_SETUP_FORM* form, LPDWORD error) {
   // In the form's field order.
-  FieldSlot slots[] = {Slot(form->ServerIp), Slot(form->User), Slot(form->Password),
-                       Slot(form->Mail), Slot(form->Attempts)};
+  FieldSlot slots[] = {Slot(form->ServerIp), Slot(form->User),     Slot(form->Password),
+                       Slot(form->Mail),     Slot(form->Attempts), Slot(form->Modem)};
   return AskThrough(context, kSetupForm, slots, error);
 }
 
@@ -164,7 +180,7 @@ HostOutcome RunMonitorJob(const HostJob& job) {
   // The monitor calls back into these for as long as it is loaded: here,
   // until the process ends.
   static HostContext context;
-  context = {job.queue, job.user, &outcome.news};
+  context = {job.queue, job.user, &outcome.news, &job.request};
   static QUOR_HOST host;
   host = QUOR_HOST{};
   host.cbSize = sizeof host;
@@ -172,6 +188,7 @@ HostOutcome RunMonitorJob(const HostJob& job) {
   host.pfnOpenPrinter = OpenPrinterCall;
   host.pfnSetJob = SetJobCall;
   host.pfnClosePrinter = ClosePrinterCall;
+  host.pfnGetJob = GetJobCall;
   host.pfnSetLastError = SetLastErrorCall;
   host.pfnGetLastError = GetLastErrorCall;
   host.pfnAskSetup = AskSetupCall;

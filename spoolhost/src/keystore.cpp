@@ -1,6 +1,8 @@
 #include "keystore.h"
 
 #include <errno.h>
+#include <fcntl.h>
+#include <pwd.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,8 +11,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "telvor_common/posix_io.h"
 #include "telvor_common/win_errors.h"
@@ -131,6 +131,22 @@ bool PlainText(std::uint32_t type, const std::uint8_t* data, std::uint32_t size,
 
 KeyStore* Store(HANDLE key) { return static_cast<KeyStore*>(key); }
 
+// The store file opened for reading, never through a link nor waiting on a
+// FIFO; -1 with errno when it cannot be opened (ELOOP: a link).
+int OpenStoreFile(const std::string& path, struct stat* status) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+  if (fd >= 0 && ::fstat(fd, status) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+std::string UserName(uid_t uid) {
+  const passwd* account = ::getpwuid(uid);
+  return account ? account->pw_name : std::to_string(uid);
+}
+
 // The monitor asks only for the value count.
 LONG WINAPI QueryInfoKey(HANDLE key, PDWORD sub_keys, PDWORD longest_sub_key, PDWORD values,
                          PDWORD longest_name, PDWORD longest_data, PDWORD security_size,
@@ -198,15 +214,28 @@ bool KeyStore::Open(TextView library_name, std::string* error) {
     return true;
   }
   // A key that is there but cannot be read is never registered afresh.
-  std::ifstream in(path_, std::ios::binary);
-  if (status || !std::filesystem::is_regular_file(path_, status) || !in) {
+  struct stat file {};
+  const int fd = OpenStoreFile(path_, &file);
+  std::string content;
+  bool read = fd >= 0 && !status && S_ISREG(file.st_mode) && file.st_size <= kMaxStoreSize;
+  if (read) {
+    content.resize(static_cast<std::size_t>(file.st_size));
+    std::size_t got = 0;
+    while (got < content.size()) {
+      const ssize_t n = ::read(fd, content.data() + got, content.size() - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+    read = got == content.size();
+  }
+  if (fd >= 0) ::close(fd);
+  if (!read) {
     *error = "cannot read the key store " + path_;
     return false;
   }
-  std::ostringstream content;
-  content << in.rdbuf();
   std::string parse_error;
-  if (!ParseStore(content.str(), &values_, &parse_error)) {
+  if (!ParseStore(content, &values_, &parse_error)) {
     *error = path_ + ": " + parse_error;
     return false;
   }
@@ -303,9 +332,33 @@ std::int32_t KeyStore::EnumValue(std::uint32_t index, char16_t* name, std::uint3
 
 bool CheckStorePrivate(const std::string& path, std::string* error) {
   struct stat status {};
-  if (::stat(path.c_str(), &status) != 0) return true;
+  const int fd = OpenStoreFile(path, &status);
+  if (fd < 0) {
+    // Missing, or not readable here: opening it says so.
+    if (errno != ELOOP) return true;
+    *error = "the key store " + path + " is a symbolic link; name the file itself";
+    return false;
+  }
+  ::close(fd);
+  const std::string store = "the key store " + path;
+  if (!S_ISREG(status.st_mode)) {
+    *error = store + " is not a regular file";
+    return false;
+  }
+  if (status.st_size > kMaxStoreSize) {
+    *error = store + " is larger than " + std::to_string(kMaxStoreSize / 1024) +
+             " KiB: it is no store of settings";
+    return false;
+  }
+  if (status.st_uid != 0 && status.st_uid != ::geteuid()) {
+    *error = store + " holds the server password and belongs to " + UserName(status.st_uid) +
+             ", who could change it; only " +
+             (::geteuid() == 0 ? std::string("root") : "root or " + UserName(::geteuid())) +
+             " may own it";
+    return false;
+  }
   if ((status.st_mode & kOpenToOthers) == 0) return true;
-  *error = "the key store " + path +
+  *error = store +
            " holds the server password and others can read or change it; "
            "mend it with: chmod o-rwx,g-w " +
            path;

@@ -19,8 +19,8 @@ namespace telvor::spoolhost {
 
 // The settings the monitor keeps in its key, in the order its setup form
 // asks for them.
-inline constexpr const char16_t* kSettingNames[] = {kServerIpValue, kUserValue, kPasswordValue,
-                                                    kMailValue, kAttemptsValue};
+inline constexpr const char16_t* kSettingNames[] = {kServerIpValue, kUserValue,     kPasswordValue,
+                                                    kMailValue,     kAttemptsValue, kModemValue};
 inline constexpr std::size_t kSettingCount = sizeof kSettingNames / sizeof kSettingNames[0];
 inline constexpr std::size_t kPasswordSetting = 2;  // its index
 
@@ -74,9 +74,15 @@ class KeyStore {
   std::optional<gid_t> group_;
 };
 
-// The store holds the server password: refused (false, with how to mend it)
-// when users outside its owner and group can read or write it, or its group
-// can write it. A store that does not exist yet passes.
+// The most bytes a store file may hold: six settings fit many times over.
+inline constexpr off_t kMaxStoreSize = 64 * 1024;
+
+// The store holds the server password: refused (false, with the reason and
+// how to mend it) when it is not a regular file (a link, a FIFO: refused
+// without waiting on it), is larger than kMaxStoreSize, is owned by anyone
+// but root or the running user, or users outside its owner and group can
+// read or write it, or its group can write it. A store that does not exist
+// yet passes.
 bool CheckStorePrivate(const std::string& path, std::string* error);
 
 // Whether the settings were ever stored: more than the one value written

@@ -6,11 +6,13 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <limits.h>
+#include <pwd.h>
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -22,6 +24,7 @@
 #include "keystore.h"
 #include "options.h"
 #include "print_queue.h"
+#include "protocol.h"
 #include "setup.h"
 #include "spooler.h"
 #include "telvor/sendfax.h"
@@ -46,7 +49,57 @@ constexpr char kPortLockFile[] = "port.lock";
 constexpr char kCupsGroup[] = "lp";
 constexpr mode_t kCupsStoreFolderMode = 0750;
 
+// The CUPS queue of docs/linux.md, which turns PDF, text and images into
+// PostScript.
+constexpr char kCupsQueue[] = "Telvor_Printer";
+
 void Fail(const std::string& message) { std::cerr << "telvor-spool: " << message << "\n"; }
+
+// The document, its first block read ahead to judge it and then handed on
+// first; whether a read failed is remembered.
+class HeadSource : public ByteSource {
+ public:
+  explicit HeadSource(int fd) : file_(fd) {}
+
+  // Reads up to `size` bytes ahead; a failed read shows when the job reads.
+  void ReadHead(std::size_t size) {
+    head_.resize(size);
+    std::size_t got = 0;
+    while (got < size) {
+      const long long n = file_.Read(reinterpret_cast<std::uint8_t*>(&head_[got]), size - got);
+      if (n <= 0) {
+        pending_failure_ = n < 0;
+        break;
+      }
+      got += static_cast<std::size_t>(n);
+    }
+    head_.resize(got);
+  }
+  const std::string& head() const { return head_; }
+  // Whether the head was read without a failure (it may be all there is).
+  bool head_read() const { return !pending_failure_; }
+  bool failed() const { return failed_; }
+
+  long long Read(std::uint8_t* buffer, std::size_t size) override {
+    if (offset_ < head_.size()) {
+      const std::size_t count = std::min(size, head_.size() - offset_);
+      std::memcpy(buffer, head_.data() + offset_, count);
+      offset_ += count;
+      return static_cast<long long>(count);
+    }
+    const long long n = pending_failure_ ? -1 : file_.Read(buffer, size);
+    pending_failure_ = false;
+    failed_ = failed_ || n < 0;
+    return n;
+  }
+
+ private:
+  FileSource file_;
+  std::string head_;
+  std::size_t offset_ = 0;
+  bool pending_failure_ = false;
+  bool failed_ = false;
+};
 
 std::string BaseName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
@@ -185,8 +238,9 @@ bool ShareWithCups(const std::string& path, KeyStore* store, std::string* error)
   return true;
 }
 
-// What the person sees at the end, one line.
-void Report(const HostOutcome& outcome) {
+// What the person sees at the end, one line. `unreadable`: the document
+// could not be read whole; `document` names it, null for standard input.
+void Report(const HostOutcome& outcome, bool unreadable, const char* document) {
   const JobNews& news = outcome.news;
   if (news.state == QUOR_JOB_CANCELLED) {
     std::cout << "No fax sent: the fax number form was cancelled." << std::endl;
@@ -196,8 +250,17 @@ void Report(const HostOutcome& outcome) {
               << "." << std::endl;
   } else if (news.state == QUOR_JOB_NOT_SENT && !news.spool_file.empty()) {
     std::cout << "The fax was NOT sent; the document is kept in " << news.spool_file << std::endl;
-  } else if (outcome.job == JobResult::kNotWritten) {
+  } else if (outcome.job == JobResult::kNotWritten && unreadable) {
     std::cout << "No fax sent: the document could not be read whole; nothing was kept."
+              << std::endl;
+  } else if (outcome.job == JobResult::kNotWritten) {
+    // The port could not keep it in TEMP (full, or not writable).
+    const char* temp = std::getenv("TEMP");
+    std::cout << "No fax sent: the document could not be kept in " << (temp ? temp : "TEMP")
+              << " (is it full?); nothing was kept"
+              << (document ? std::string(": ") + document + " is unchanged."
+                           : std::string(", and what came on standard input is lost: send it "
+                                         "again once there is room."))
               << std::endl;
   } else {
     std::cout << "No fax sent." << std::endl;
@@ -239,6 +302,23 @@ int Run(int argc, char** argv) {
       return kExitUsage;
     }
     document = BaseName(options.input);
+  }
+  HeadSource source(input);
+  if (!options.setup) {
+    // The fax server takes PostScript only: anything else is sent to the
+    // CUPS queue, whose filters make PostScript of it.
+    source.ReadHead(client::kBlockSize);
+    const std::string& head = source.head();
+    if (source.head_read() && client::FindPostScriptMarker(head.data(), head.size()) < 0) {
+      Fail(document +
+           (head.rfind("%PDF", 0) == 0 ? " is a PDF"
+                                       : " is not PostScript (no \"%!PS\" in its first " +
+                                             std::to_string(client::kBlockSize) + " bytes)") +
+           "; the fax server takes PostScript only. Print it through the CUPS queue, which "
+           "converts it: lp -d " +
+           kCupsQueue + " -o fax-number=NUMBER" + (from_stdin ? "" : " " + options.input));
+      return kExitUsage;
+    }
   }
   if (!ReadPassword(&options, &error)) {
     Fail(error);
@@ -311,9 +391,11 @@ int Run(int argc, char** argv) {
   job.request.job_id = options.job_id;
   job.request.document = FromUtf8(document);
   job.request.chunk_size = options.chunk_size;
+  // The one who runs the command printed, for the notification address.
+  if (const passwd* account = ::getpwuid(::geteuid()))
+    job.request.user_name = FromUtf8(account->pw_name);
   SpoolUser user(options);
   job.user = &user;
-  FileSource source(input);
   if (!options.setup) job.input = &source;
   const HostOutcome outcome = RunMonitorJob(job);
   // The monitor stores the settings as the port opens, before it binds the
@@ -339,7 +421,7 @@ int Run(int argc, char** argv) {
   if (outcome.job == JobResult::kNotWritten && !outcome.news.spool_file.empty()) {
     ::unlink(outcome.news.spool_file.c_str());
   }
-  Report(outcome);
+  Report(outcome, source.failed(), from_stdin ? nullptr : options.input.c_str());
   switch (outcome.job) {
     case JobResult::kHandedOver:
       return kExitSent;

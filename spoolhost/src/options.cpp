@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "quor/fax_number.h"
 #include "telvor_common/names.h"
 
 namespace telvor::spoolhost {
@@ -38,12 +39,15 @@ const char kUsage[] =
     "                        the device URI telvor:/ (or --registry FILE), made\n"
     "                        readable by the group lp\n"
     "Answers for the setup form (asked at first use, or with --setup):\n"
-    "  --server ADDRESS --user NAME --mail ADDRESS --attempts DIGIT\n"
+    "  --server ADDRESS --user NAME --mail ADDRESS --attempts DIGIT --modem NAME\n"
+    "                        (--mail may hold %u, the name of the user who prints;\n"
+    "                        --modem empty: ttyS0)\n"
     "  --password-file FILE  the password is its first line; else $TELVOR_PASSWORD\n"
     "                        (never on the command line, which every user can see)\n"
     "  --cancel-setup\n"
     "Answers for the fax-number form:\n"
-    "  --fax-number DIGITS --dial-attempts DIGIT --note TEXT\n"
+    "  --fax-number NUMBER   digits, a leading +, the separators blank - ( ) / .\n"
+    "  --dial-attempts DIGIT --note TEXT\n"
     "  --cancel-fax\n"
     "A form without answers asks in the terminal.\n"
     "Exit status: 0 the job ended at the port (the fax was handed over, or the\n"
@@ -59,6 +63,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
       {"--user", &options->user},
       {"--mail", &options->mail},
       {"--attempts", &options->attempts},
+      {"--modem", &options->modem},
       {"--fax-number", &options->fax_number},
       {"--dial-attempts", &options->dial_attempts},
       {"--note", &options->note},
@@ -162,8 +167,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
       return false;
     }
   }
-  if (options->cancel_setup && (options->server || options->user || options->mail ||
-                                options->attempts || !options->password_file.empty())) {
+  if (options->cancel_setup && (AnswersSetup(*options) || !options->password_file.empty())) {
     *error = "--cancel-setup together with setup answers";
     return false;
   }
@@ -171,16 +175,39 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
     *error = "--cancel-fax together with fax-number answers";
     return false;
   }
+  // Refused here as the monitor would refuse them, before anything is sent.
+  if (options->fax_number) {
+    Text dial;
+    const Text typed = FromUtf8(*options->fax_number);
+    const quor::NumberFault fault = quor::ReadFaxNumber(typed, &dial);
+    if (fault != quor::NumberFault::kNone) {
+      *error = "--fax-number: " + ToUtf8(quor::NumberFaultText(fault, typed));
+      return false;
+    }
+  }
+  if (options->modem && !quor::ModemNameTaken(FromUtf8(*options->modem))) {
+    *error = "--modem: " + ToUtf8(quor::ModemFaultText(FromUtf8(*options->modem)));
+    return false;
+  }
+  for (const auto& [name, value] : {std::pair{"--attempts", &options->attempts},
+                                    std::pair{"--dial-attempts", &options->dial_attempts}}) {
+    int attempts = 0;
+    if (*value && !quor::ReadAttempts(FromUtf8(**value), &attempts)) {
+      *error = std::string(name) + ": " + ToUtf8(quor::AttemptsFaultText(FromUtf8(**value)));
+      return false;
+    }
+  }
   return true;
 }
 
 bool AnswersSetup(const Options& options) {
   // Not the password: one kept in the environment is no request to change.
-  return options.server || options.user || options.mail || options.attempts;
+  return options.server || options.user || options.mail || options.attempts || options.modem;
 }
 
 GivenAnswers SetupAnswers(const Options& options) {
-  return {options.server, options.user, options.password, options.mail, options.attempts};
+  return {options.server, options.user,     options.password,
+          options.mail,   options.attempts, options.modem};
 }
 
 GivenAnswers FaxNumberAnswers(const Options& options) {

@@ -27,7 +27,7 @@ struct Options {
   std::string password_file;  // the password's first line is read from it
 
   // Answers for the setup form, used when the monitor asks for its settings.
-  std::optional<std::string> server, user, password, mail, attempts;
+  std::optional<std::string> server, user, password, mail, attempts, modem;
   bool cancel_setup = false;
   // Answers for the fax-number form.
   std::optional<std::string> fax_number, dial_attempts, note;

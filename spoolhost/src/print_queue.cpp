@@ -54,6 +54,18 @@ bool PrintQueue::SetJob(void* handle, std::uint32_t job_id, std::uint32_t comman
   return true;
 }
 
+bool PrintQueue::Knows(void* handle, std::uint32_t job_id, std::uint32_t* error) const {
+  if (handles_.count(reinterpret_cast<std::uintptr_t>(handle)) == 0) {
+    *error = win_error::kInvalidHandle;
+    return false;
+  }
+  if (jobs_.count(job_id) == 0) {
+    *error = win_error::kInvalidParameter;
+    return false;
+  }
+  return true;
+}
+
 bool PrintQueue::Close(void* handle, std::uint32_t* error) {
   if (handles_.erase(reinterpret_cast<std::uintptr_t>(handle)) == 0) {
     *error = win_error::kInvalidHandle;

@@ -32,6 +32,8 @@ class PrintQueue {
   bool Open(const char16_t* name, void** handle, std::uint32_t* error);
   bool SetJob(void* handle, std::uint32_t job_id, std::uint32_t command, std::uint32_t* error);
   bool Close(void* handle, std::uint32_t* error);
+  // Whether `handle` is open and the queue has the job (GetJob's checks).
+  bool Knows(void* handle, std::uint32_t job_id, std::uint32_t* error) const;
 
  private:
   Text printer_name_;

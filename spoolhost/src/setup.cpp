@@ -14,8 +14,8 @@ constexpr char kBeforeSetup[] = ".before-setup";
 
 bool FillSetup(const KeyStore& store, Options* options, const FormAsker& ask) {
   const Form& form = kSetupForm;
-  std::optional<std::string>* fields[] = {&options->server, &options->user, &options->password,
-                                          &options->mail, &options->attempts};
+  std::optional<std::string>* fields[] = {&options->server, &options->user,     &options->password,
+                                          &options->mail,   &options->attempts, &options->modem};
   FormTexts texts(form.field_count);
   std::vector<bool> asked(form.field_count);
   bool any = false;

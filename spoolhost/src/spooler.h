@@ -62,6 +62,12 @@ struct JobRequest {
   std::uint32_t job_id = kDefaultJobId;
   Text document;  // the document's name, as the spooler tells the port
   std::size_t chunk_size = kDefaultChunkSize;
+  // What the spooler knows of the job: who printed it, and on what paper
+  // (0: A4 at 196 lines per inch).
+  Text user_name;
+  std::uint32_t page_width = 0;
+  std::uint32_t page_length = 0;
+  std::uint32_t vertical_resolution = 0;
 };
 
 enum class JobResult {

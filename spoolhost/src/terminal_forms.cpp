@@ -324,13 +324,23 @@ FormAnswer AskOnTerminal(int tty, const Form& form, FormTexts& texts,
   for (std::size_t i = 0; i < form.field_count && result == FormAnswer::kOk; ++i) {
     if (!ask.empty() && !ask[i]) continue;
     const FormField& field = form.fields[i];
-    const std::string shown = field.hidden ? std::string(Columns(typed[i]), '*') : ToUtf8(typed[i]);
-    Draw(tty, "  " + ToUtf8(field.label) + " [" + shown + "]: ");
-    const std::optional<Text> line = LineEditor(tty, field).Edit();
-    if (!line) {
-      result = FormAnswer::kCancel;
-    } else if (!line->empty()) {
-      typed[i] = FilterInput(field, *line);
+    // A field the rule refuses says why and is asked again.
+    for (;;) {
+      const std::string shown =
+          field.hidden ? std::string(Columns(typed[i]), '*') : ToUtf8(typed[i]);
+      Draw(tty, "  " + ToUtf8(field.label) + " [" + shown + "]: ");
+      const std::optional<Text> line = LineEditor(tty, field).Edit();
+      if (!line) {
+        result = FormAnswer::kCancel;
+        break;
+      }
+      const Text text = line->empty() ? typed[i] : FilterInput(field, *line);
+      const Text fault = FieldFault(field, text);
+      if (fault.empty()) {
+        typed[i] = text;
+        break;
+      }
+      Draw(tty, "  " + ToUtf8(fault) + "\n");
     }
   }
   if (result == FormAnswer::kOk) texts = std::move(typed);

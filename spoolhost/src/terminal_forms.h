@@ -11,7 +11,8 @@ namespace telvor::spoolhost {
 
 // Asks the fields of `form` marked in `ask` (every field when it is empty)
 // on the terminal `tty`, each showing its text in `texts`, which Enter on an
-// empty line keeps. kCancel, with `texts` as they were, on Escape or when the
+// empty line keeps; a number or attempts the rule refuses is said and asked
+// again. kCancel, with `texts` as they were, on Escape or when the
 // terminal goes away.
 FormAnswer AskOnTerminal(int tty, const Form& form, FormTexts& texts, const std::vector<bool>& ask);
 

@@ -22,13 +22,13 @@ constexpr char16_t kDeadServer[] = u"127.0.4.250";
 class ScriptedUser : public HostUser {
  public:
   FormAnswer answer = FormAnswer::kOk;
-  FormTexts setup = {kDeadServer, u"ann", u"secret", u"ann@example.com", u"42"};
+  FormTexts setup = {kDeadServer, u"ann", u"secret", u"ann@example.com", u"42", u""};
   FormTexts fax_number = {u"555-1234", u"", u"note"};
   std::vector<std::string> messages;
   std::vector<std::u16string> initial_attempts;
 
   FormAnswer AskForm(const Form& form, FormTexts& texts, std::uint32_t*) override {
-    initial_attempts.push_back(texts[form.field_count == 5 ? 4 : 1]);
+    initial_attempts.push_back(texts[&form == &kSetupForm ? 4 : 1]);
     const FormTexts& given = &form == &kSetupForm ? setup : fax_number;
     for (std::size_t i = 0; i < texts.size(); ++i) {
       if (!given[i].empty()) texts[i] = given[i];

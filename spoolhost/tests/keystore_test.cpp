@@ -181,7 +181,8 @@ TEST_F(KeyStoreTest, AWriteThatCannotBeStoredChangesNothing) {
 }
 
 // The store holds the password: only its owner writes it, its group at
-// most reads it, others nothing.
+// most reads it, others nothing; a store that is no plain file of settings,
+// or belongs to another user, is refused (a FIFO without waiting on it).
 TEST_F(KeyStoreTest, AStoreOthersCanReadOrItsGroupCanWriteIsRefused) {
   std::string error;
   EXPECT_TRUE(CheckStorePrivate(path_, &error));  // not made yet
@@ -195,6 +196,30 @@ TEST_F(KeyStoreTest, AStoreOthersCanReadOrItsGroupCanWriteIsRefused) {
     ASSERT_EQ(chmod(path_.c_str(), mode), 0);
     EXPECT_FALSE(CheckStorePrivate(path_, &error)) << std::oct << mode;
   }
+  ASSERT_EQ(chmod(path_.c_str(), 0600), 0);
+  if (geteuid() == 0) {
+    ASSERT_EQ(chown(path_.c_str(), 65534, static_cast<gid_t>(-1)), 0);
+    EXPECT_FALSE(CheckStorePrivate(path_, &error));
+    EXPECT_NE(error.find("belongs to nobody, who could change it; only root may own it"),
+              std::string::npos)
+        << error;
+    ASSERT_EQ(chown(path_.c_str(), 0, static_cast<gid_t>(-1)), 0);
+  }
+  ASSERT_EQ(truncate(path_.c_str(), kMaxStoreSize + 1), 0);
+  EXPECT_FALSE(CheckStorePrivate(path_, &error));
+  EXPECT_FALSE(KeyStore(path_).Open(u"libquor.so", &error));
+
+  const std::string link = directory_ + "/link.reg";
+  const std::string fifo = directory_ + "/fifo.reg";
+  ASSERT_EQ(truncate(path_.c_str(), 0), 0);
+  ASSERT_EQ(symlink(path_.c_str(), link.c_str()), 0);
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& other : {link, fifo}) {
+    EXPECT_FALSE(CheckStorePrivate(other, &error)) << other;
+    EXPECT_FALSE(KeyStore(other).Open(u"libquor.so", &error)) << other;
+  }
+  std::remove(link.c_str());
+  std::remove(fifo.c_str());
 }
 
 }  // namespace

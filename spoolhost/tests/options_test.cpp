@@ -52,7 +52,7 @@ TEST(OptionsTest, AnswersFillTheFormsFields) {
   EXPECT_EQ(options.password_file, "secret.txt");
   options.password = "se=cret";  // what the file held
   EXPECT_EQ(SetupAnswers(options),
-            (GivenAnswers{"127.0.2.1", "alice", "se=cret", "alice@example.com", "3"}));
+            (GivenAnswers{"127.0.2.1", "alice", "se=cret", "alice@example.com", "3", {}}));
   EXPECT_EQ(FaxNumberAnswers(options), (GivenAnswers{"5551234", "2", "Quarterly report"}));
   EXPECT_EQ(options.registry, "key.reg");
   EXPECT_EQ(options.job_id, 42u);
@@ -62,7 +62,7 @@ TEST(OptionsTest, AnswersFillTheFormsFields) {
   Options number_only;
   ASSERT_TRUE(ParseOptions({"--fax-number", "5550000"}, &number_only, &error));
   EXPECT_EQ(FaxNumberAnswers(number_only), (GivenAnswers{"5550000", {}, {}}));
-  EXPECT_EQ(SetupAnswers(number_only), GivenAnswers(5));
+  EXPECT_EQ(SetupAnswers(number_only), GivenAnswers(6));
 }
 
 // --setup: what no option gives is asked, showing the stored text; a
@@ -91,7 +91,7 @@ TEST(OptionsTest, SetupAsksForWhatNoOptionGivesAndACancelChangesNothing) {
     return answer;
   };
   EXPECT_FALSE(FillSetup(store, &options, ask));
-  EXPECT_EQ(asked, (std::vector<bool>{true, false, true, true, true}));
+  EXPECT_EQ(asked, (std::vector<bool>{true, false, true, true, true, true}));
   EXPECT_EQ(shown[0], server);
   EXPECT_FALSE(options.server);
 
@@ -115,6 +115,13 @@ TEST(OptionsTest, RefusesWhatCannotBeAnswered) {
       {"a.ps", "b.ps"},
       {"--cancel-fax", "--fax-number", "5551234"},
       {"--cancel-setup", "--server", "127.0.0.1"},
+      // Numbers and attempts the monitor would refuse: refused here, never cut.
+      {"--fax-number", "FAX-ME"},
+      {"--fax-number", "49+30"},
+      {"--fax-number", std::string(31, '5')},
+      {"--dial-attempts", "12"},
+      {"--attempts", "0"},
+      {"--modem", "tty S0"},
   };
   for (const auto& args : bad) {
     Options options;

@@ -101,9 +101,14 @@ Outcome RunOnTerminal(const std::string& form, const std::vector<std::string>& l
   return outcome;
 }
 
-TEST(TerminalFormTest, TypedTextsAreFilteredAndEnterKeepsTheShownText) {
-  const Outcome outcome = RunOnTerminal("fax", {"+49 555-12ab34 999999999999\n", "\n", "hello\n"});
-  EXPECT_EQ(outcome.result, "ok|49555123499999|3|hello");
+// Letters are refused as typed; a number the rule refuses is said and asked
+// again; Enter keeps the shown text.
+TEST(TerminalFormTest, TypedTextsAreFilteredCheckedAndEnterKeepsTheShownText) {
+  const Outcome outcome =
+      RunOnTerminal("fax", {"49+30\n", "+49 555-12ab34 999999999999\n", "\n", "hello\n"});
+  EXPECT_EQ(outcome.result, "ok|+49 555-1234 999999999999|3|hello");
+  EXPECT_NE(outcome.screen.find("has a \"+\" that does not lead it"), std::string::npos)
+      << outcome.screen;
   EXPECT_NE(outcome.screen.find("Attempts(1-9) [3]: "), std::string::npos) << outcome.screen;
   EXPECT_NE(outcome.screen.find("[Send Fax]"), std::string::npos) << outcome.screen;
 }
@@ -131,8 +136,8 @@ TEST(TerminalFormTest, AnInterruptAtThePasswordLeavesTheTerminalAsItWas) {
 
 TEST(TerminalFormTest, ThePasswordIsNotShown) {
   const Outcome outcome =
-      RunOnTerminal("setup", {"10.0.0.1\n", "fax\n", "secret\n", "m@x\n", "7\n"});
-  EXPECT_EQ(outcome.result, "ok|10.0.0.1|fax|secret|m@x|7");
+      RunOnTerminal("setup", {"10.0.0.1\n", "fax\n", "secret\n", "m@x\n", "7\n", "ttyACM0\n"});
+  EXPECT_EQ(outcome.result, "ok|10.0.0.1|fax|secret|m@x|7|ttyACM0");
   EXPECT_EQ(outcome.screen.find("secret"), std::string::npos) << outcome.screen;
 }
 

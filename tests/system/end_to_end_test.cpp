@@ -2,8 +2,10 @@
 // embedded fax server: what a person printing to "Telvor Printer" gets.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -95,7 +97,7 @@ TEST_F(EmbeddedServer, FirstUseStoresTheSetupAndLaterJobsReuseIt) {
   EXPECT_EQ(server_->JobDocument(1), kDocument);
   EXPECT_TRUE(SpoolFiles().empty());  // deleted once handed over
 
-  // The key now holds the spooler's value and the five settings.
+  // The key now holds the spooler's value and the five settings given.
   const std::string key = ReadFile(key_);
   for (const char* value :
        {"\"Driver\"=\"libquor.so\"", "\"HylaFAXServerIp\"=\"127.0.2.1\"", "\"User\"=\"alice\"",
@@ -114,6 +116,13 @@ TEST_F(EmbeddedServer, FirstUseStoresTheSetupAndLaterJobsReuseIt) {
   EXPECT_TRUE(HasLine(again, "JPARM MAXDIALS 3"));  // the stored default attempts
   EXPECT_EQ(server_->JobDocument(2), kDocument);
   EXPECT_EQ(ReadFile(key_), key);
+
+  // A number that is not one: refused with the reason, nothing submitted.
+  HostRun refused = Print({"--job-id", "3", "--fax-number", "FAX-ME"}, document_);
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_NE(refused.err.find("The fax number \"FAX-ME\" holds \"F\""), std::string::npos)
+      << refused.err;
+  EXPECT_EQ(server_->JobCount(), 2);
 }
 
 TEST_F(EmbeddedServer, ACancelledFaxNumberSendsNothing) {
@@ -146,6 +155,20 @@ TEST_F(EmbeddedServer, ADocumentThatCannotBeReadStartsNoJob) {
     EXPECT_EQ(run.status, 2) << document;
     EXPECT_NE(run.err.find("cannot read " + document), std::string::npos) << run.err;
   }
+  // Nor does one the fax server cannot take: the CUPS queue converts it.
+  const std::string pdf = work_ + "/letter.pdf";
+  WriteFile(pdf, "%PDF-1.7\n" + std::string(600, 'x') + "%!PS\n");
+  HostRun run = Print({"--fax-number", "5551234", pdf});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("letter.pdf is a PDF; the fax server takes PostScript only. Print it "
+                         "through the CUPS queue, which converts it: lp -d Telvor_Printer -o "
+                         "fax-number=NUMBER " +
+                         pdf),
+            std::string::npos)
+      << run.err;
+  run = Print({"--fax-number", "5551234"}, pdf);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("standard input is a PDF"), std::string::npos) << run.err;
   EXPECT_TRUE(ListDirectory(temp_).empty());  // the port was never opened
 }
 
@@ -263,7 +286,8 @@ TEST_F(EmbeddedServer, ASecondUserPrintsBesideRootsPlaceholders) {
   EXPECT_EQ(ListDirectory(stand), (std::vector<std::string>{"host.err", "host.out"}));
 }
 
-TEST_F(EmbeddedServer, ADocumentReadOnlyInPartIsNotKept) {
+// Part of a document is never a job, and never lost without a word.
+TEST_F(EmbeddedServer, ADocumentReadOrKeptOnlyInPartIsNotKept) {
   StartServer("127.0.2.13");
   // Standard input that fails to read once the job has started.
   const std::string unreadable = work_ + "/not-a-document";
@@ -273,6 +297,27 @@ TEST_F(EmbeddedServer, ADocumentReadOnlyInPartIsNotKept) {
   EXPECT_EQ(run.status, 4);
   EXPECT_TRUE(
       HasLine(run.out, "No fax sent: the document could not be read whole; nothing was kept."))
+      << run.out;
+  EXPECT_TRUE(SpoolFiles().empty());
+
+  // Standard input that TEMP cannot hold (files of at most 2 KiB here): the
+  // person is told it is lost.
+  const std::string big = work_ + "/big.ps";
+  WriteFile(big, kDocument + std::string(4096, '%'));
+  struct rlimit before {};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+  struct rlimit small = before;
+  small.rlim_cur = 2048;
+  const auto previous = signal(SIGXFSZ, SIG_IGN);  // a write past it fails instead
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  run = Print({"--fax-number", "5551234"}, big);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &before), 0);
+  signal(SIGXFSZ, previous);
+  EXPECT_EQ(run.status, 4);
+  EXPECT_NE(run.out.find("No fax sent: the document could not be kept in " + temp_ +
+                         " (is it full?); nothing was kept, and what came on standard input "
+                         "is lost: send it again once there is room."),
+            std::string::npos)
       << run.out;
   EXPECT_TRUE(SpoolFiles().empty());
   EXPECT_EQ(server_->UploadCount(), 0);
@@ -366,13 +411,15 @@ TEST_F(EmbeddedServer, SetupOnTheTerminalShowsTheStoredTextsAndRestoresTheTermin
                                        {"[ida]: ", "\n"},
                                        {"[**********]: ", "\n"},
                                        {"[ida@example.com]: ", "\n"},
-                                       {"[4]: ", "\n"}});
+                                       {"[4]: ", "\n"},
+                                       {"ttyS0) []: ", "ttyIAX0\n"}});
   EXPECT_EQ(changed.status, 0) << changed.screen;
   EXPECT_EQ(changed.screen.find("old-secret"), std::string::npos);
   const std::string key = ReadFile(key_);
   EXPECT_TRUE(HasLine(key, "\"HylaFAXServerIp\"=\"127.0.2.12\"")) << key;
   EXPECT_TRUE(HasLine(key, "\"Password\"=\"old-secret\"")) << key;
   EXPECT_TRUE(HasLine(key, "\"Attempts\"=\"4\"")) << key;
+  EXPECT_TRUE(HasLine(key, "\"Modem\"=\"ttyIAX0\"")) << key;
 }
 
 }  // namespace

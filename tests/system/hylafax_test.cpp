@@ -2,6 +2,7 @@
 // test fixture on 127.0.3.1): the job's queue file must carry the number
 // typed into the fax-number form.
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -53,32 +54,37 @@ class HylaFaxServer : public ::testing::Test {
   std::string work, temp, document;
 };
 
+// The number as typed with its separators dropped and its "+" kept, the
+// modem of the settings, and the notice to the user who printed.
 TEST_F(HylaFaxServer, QueueFileShowsTheNumberTypedIntoTheForm) {
   // The note becomes the job's tag: it tells this run's job from others.
   const std::string note =
       "Spooler host " + std::to_string(getpid()) + "-" + std::to_string(std::time(nullptr));
   const HostRun run =
       RunHost({"--registry", work + "/TelvorMon.reg", "--server", kAddress, "--user",
-               "telvor-spool", "--mail", "spool-test@example.com", "--attempts", "3",
-               "--fax-number", "5550199", "--note", note, document},
+               "telvor-spool", "--mail", "%u@example.com", "--attempts", "3", "--modem", "ttyIAX0",
+               "--fax-number", "+1 (555) 019-9", "--note", note, document},
               work, {{"TEMP", temp}, {"TELVOR_PASSWORD", "secret"}, {"XDG_RUNTIME_DIR", work}});
   std::cerr << run.out << run.err;
   ASSERT_EQ(run.status, 0) << ReadFile(work + "/telvor/telvor.log");
 
-  hylafax::QueueReader reader(note, {"number", "mailaddr", "maxdials"});
+  hylafax::QueueReader reader(note, {"number", "mailaddr", "maxdials", "modem"});
   const auto queued = reader.Wait();
   ASSERT_TRUE(queued) << reader.Seen();
-  EXPECT_EQ(queued->fields.at("number"), "5550199") << queued->text;
-  EXPECT_EQ(queued->fields.at("mailaddr"), "spool-test@example.com");
+  EXPECT_EQ(queued->fields.at("number"), "+15550199") << queued->text;
+  EXPECT_EQ(queued->fields.at("mailaddr"),
+            std::string(getpwuid(geteuid())->pw_name) + "@example.com");
   EXPECT_EQ(queued->fields.at("maxdials"), "3");
+  EXPECT_EQ(queued->fields.at("modem"), "ttyIAX0");
 }
 
 TEST_F(HylaFaxServer, AJobTheServerRefusesStaysInTemp) {
-  // No number: the server refuses the submission ("504 ... DIALSTRING").
-  const HostRun run = RunHost(
-      {"--registry", work + "/TelvorMon.reg", "--server", kAddress, "--user", "telvor-spool",
-       "--mail", "spool-test@example.com", "--attempts", "3", "--fax-number", "", document},
-      work, {{"TEMP", temp}, {"TELVOR_PASSWORD", "secret"}, {"XDG_RUNTIME_DIR", work}});
+  // A modem the server has not: it refuses the submission.
+  const HostRun run =
+      RunHost({"--registry", work + "/TelvorMon.reg", "--server", kAddress, "--user",
+               "telvor-spool", "--mail", "spool-test@example.com", "--attempts", "3", "--modem",
+               "ttyACM0", "--fax-number", "5550199", document},
+              work, {{"TEMP", temp}, {"TELVOR_PASSWORD", "secret"}, {"XDG_RUNTIME_DIR", work}});
   std::cerr << run.out << run.err;
   EXPECT_EQ(run.status, 1) << ReadFile(work + "/telvor/telvor.log");
   EXPECT_NE(run.err.find("TelvMon: SendFax error -60"), std::string::npos) << run.err;

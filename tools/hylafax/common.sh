@@ -5,7 +5,9 @@
 spool=/var/spool/hylafax
 address=${TELVOR_HYLAFAX_ADDRESS:-127.0.3.1}
 port=4559
-modem=ttyS0
+# The modems registered with the scheduler: the one jobs name by default, and
+# one of another name, as a server whose modem is a USB or IAX one has.
+modems=(ttyS0 ttyIAX0)
 # "USER:PASSWORD": a second, strict server over a private copy of the spool,
 # which lets in only that user with that password and registers no modem, so
 # that the scheduler refuses every submission. Empty: the tests' usual server.

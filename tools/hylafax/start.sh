@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Starts Debian's HylaFAX server for the tests: the scheduler faxq, the
 # protocol server hfaxd bound to 127.0.3.1 port 4559 only, and the send-only
-# modem ttyS0 registered with faxmodem so that submissions are accepted.
+# modems ttyS0 and ttyIAX0 registered with faxmodem so that submissions are
+# accepted.
 # Nothing is dialled: hold-job.sh stands in for the transmit command.
 # With TELVOR_HYLAFAX_STRICT_LOGIN=USER:PASSWORD (and an address and state
 # directory of its own) it starts the strict server instead: over a private
@@ -105,15 +106,17 @@ fi
 
 # faxmodem talks to faxq through its FIFO, which takes a moment to open. Its
 # message reaches faxq ahead of any later submission through the same FIFO.
-registered=false
-for _ in $(seq 50); do
-  alive "$(cat "$state/faxq.pid")" || fail "faxq ended at start"
-  if "${in_spool[@]}" faxmodem "$modem" >"$state/faxmodem.log" 2>&1; then
-    registered=true
-    break
-  fi
-  sleep 0.2
+for modem in "${modems[@]}"; do
+  registered=false
+  for _ in $(seq 50); do
+    alive "$(cat "$state/faxq.pid")" || fail "faxq ended at start"
+    if "${in_spool[@]}" faxmodem "$modem" >"$state/faxmodem.log" 2>&1; then
+      registered=true
+      break
+    fi
+    sleep 0.2
+  done
+  $registered || fail "faxmodem could not register $modem with faxq"
 done
-$registered || fail "faxmodem could not register $modem with faxq"
 
-echo "HylaFAX server ready on $address:$port (modem $modem, spool $spool)"
+echo "HylaFAX server ready on $address:$port (modems ${modems[*]}, spool $spool)"

@@ -15,6 +15,7 @@ inline constexpr std::uint32_t kAccessDenied = 5;
 inline constexpr std::uint32_t kInvalidHandle = 6;
 inline constexpr std::uint32_t kNotEnoughMemory = 8;
 inline constexpr std::uint32_t kInvalidData = 13;
+inline constexpr std::uint32_t kNotReady = 21;
 inline constexpr std::uint32_t kSharingViolation = 32;
 inline constexpr std::uint32_t kNotSupported = 50;
 inline constexpr std::uint32_t kFileExists = 80;

@@ -1,6 +1,7 @@
 // sendfax against Debian's real HylaFAX server, judged by the job's queue
 // file: the usual server (fixture hylafax_server on 127.0.3.1) takes a job
-// and refuses one without a number; the strict server (fixture
+// with its settings and refuses one without a number or for a modem it does
+// not have; the strict server (fixture
 // hylafax_strict_server) refuses a wrong password and, having no modem, every
 // submission.
 #include <gtest/gtest.h>
@@ -48,10 +49,10 @@ TEST(HylaFaxServer, QueueFileHoldsTheSubmittedJob) {
   // Telnet command were it not doubled.
   const std::string info = UniqueInfo("Telvor test caf\xFF");
 
-  uint32_t job_number = 0;
+  telvor_job job{sizeof(telvor_job), nullptr, 0, 0, 0, 0, nullptr};
   const int32_t result =
       sendfax_job(kAddress, "telvor-test", "secret", "5551234", "fax-test@example.com",
-                  info.c_str(), TELVOR_SAMPLE_PS, 12, &job_number);
+                  info.c_str(), TELVOR_SAMPLE_PS, 12, &job);
   const std::string log = ReadFile(TELVOR_LOG_FILE);
   ASSERT_EQ(result, TELVOR_SENT) << log;
 
@@ -71,10 +72,38 @@ TEST(HylaFaxServer, QueueFileHoldsTheSubmittedJob) {
   const std::string queue_name = queued->file.filename().string();
   ASSERT_EQ(queue_name.rfind("q", 0), 0u) << queue_name;
   EXPECT_TRUE(EndsWith(log, "\njob id: " + queue_name.substr(1) + "\n")) << log;
-  EXPECT_EQ(std::to_string(job_number), queue_name.substr(1));
+  EXPECT_EQ(std::to_string(job.job_number), queue_name.substr(1));
 
   // The document the record names holds exactly what was uploaded.
   EXPECT_EQ(queued->document, document) << queued->text;
+}
+
+TEST(HylaFaxServer, JobSettingsReachTheQueueFileAndOnlyARegisteredModemSends) {
+  REQUIRE_SERVER(kAddress);
+  const std::string info = UniqueInfo("Telvor test letter");
+  // US Letter at low resolution, first for a modem the server does not have.
+  telvor_job job{sizeof(telvor_job), "ttyACM0", 216, 279, 98, 0, nullptr};
+  const auto send = [&] {
+    return sendfax_job(kAddress, "telvor-test", "secret", "5551234", "fax-test@example.com",
+                       info.c_str(), TELVOR_SAMPLE_PS, 3, &job);
+  };
+  EXPECT_EQ(send(), TELVOR_ERR_JOB_REFUSED);
+  std::string log = ReadFile(TELVOR_LOG_FILE);
+  EXPECT_NE(log.find("\nsend-->JPARM MODEM ttyACM0\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("\nsend-->JSUBM\n\nrecv<--460 "), std::string::npos) << log;
+  EXPECT_EQ(job.job_number, 0u);
+
+  job.modem = "ttyS0";
+  ASSERT_EQ(send(), TELVOR_SENT) << ReadFile(TELVOR_LOG_FILE);
+  QueueReader reader(info, {"modem", "pagewidth", "pagelength", "resolution"});
+  const auto queued = reader.Wait();
+  ASSERT_TRUE(queued) << reader.Seen();
+  EXPECT_EQ(queued->file.filename().string(), "q" + std::to_string(job.job_number));
+  const auto& fields = queued->fields;
+  EXPECT_EQ(fields.at("modem"), "ttyS0") << queued->text;
+  EXPECT_EQ(fields.at("pagewidth"), "216");
+  EXPECT_EQ(fields.at("pagelength"), "279");
+  EXPECT_EQ(fields.at("resolution"), "98");
 }
 
 TEST(HylaFaxServer, JobWithoutANumberIsNotSubmitted) {

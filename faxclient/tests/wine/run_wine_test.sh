@@ -72,11 +72,21 @@ tail -c +6 "$sent/page.ps" | cmp -s - "$work/store/job1.ps" || fail "$sent" "sto
 # The log is written in text mode: every line ends in CR LF under Windows.
 head -n 1 "$sent/telvor.log" | cmp -s - <(printf 'sendfax log start - debug mode\r\n') ||
   fail "$sent" "log header"
-grep -qF $'password: secret\r' "$sent/telvor.log" || fail "$sent" "log lacks the password line"
+grep -qF $'password: ******\r' "$sent/telvor.log" || fail "$sent" "log lacks the masked password line"
 grep -qF $'server tmp file: ' "$sent/telvor.log" || fail "$sent" "log lacks the server file name"
 tail -n 1 "$sent/telvor.log" | cmp -s - <(printf 'job id: 1\r\n') ||
   fail "$sent" "log does not end with the job id"
 echo "sendfax under Wine: result 0, job, log and its access list as expected"
+
+# A folder where the log cannot be made (a folder of that name is in the
+# way): the fax still goes out.
+mkdir -p "$work/nolog/telvor.log"
+cp "$sent/page.ps" "$work/nolog/"
+(cd "$work/nolog" && "$runner" "$program" "$address" page.ps nolog)
+result=$?
+[ "$result" -eq 0 ] || fail "$work/nolog" "without a log: status $result"
+[ -f "$work/store/job2.txt" ] || fail "$work/nolog" "without a log: no job stored"
+echo "sendfax under Wine: a log that cannot be made does not stop the fax"
 
 # A server that sends one urgent byte on the data connection and then takes
 # nothing more: the upload's wait must not wake for the urgent byte, and the

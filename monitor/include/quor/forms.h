@@ -6,13 +6,13 @@
 
 /* The fields' widths in UTF-16 units with the terminator, and the characters
    each control takes: a setting or a note 127, attempts one digit, the fax
-   number 14 digits (its field has room for one more unit). */
+   number 40 (quor/fax_number.h says which; its field has room to spare). */
 #define QUOR_TEXT_UNITS 128
 #define QUOR_TEXT_LIMIT 127
 #define QUOR_ATTEMPTS_UNITS 2
 #define QUOR_ATTEMPTS_LIMIT 1
-#define QUOR_FAX_NUMBER_UNITS 16
-#define QUOR_FAX_NUMBER_LIMIT 14
+#define QUOR_FAX_NUMBER_UNITS 48
+#define QUOR_FAX_NUMBER_LIMIT 40
 
 /* HSETUP */
 #define QUOR_SETUP_CAPTION "Telvor Printer Setup"
@@ -26,6 +26,8 @@
 #define QUOR_ID_PASSWORD 1003
 #define QUOR_ID_MAIL 1004
 #define QUOR_ID_DEFAULT_ATTEMPTS 1009
+#define QUOR_MODEM_TEXT "Modem (empty: ttyS0)"
+#define QUOR_ID_MODEM 1011
 #define QUOR_OK_TEXT "OK"
 
 /* CALLNUM */

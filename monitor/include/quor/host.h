@@ -41,6 +41,7 @@ typedef struct _QUOR_SETUP_FORM {
   WCHAR Password[QUOR_TEXT_UNITS];
   WCHAR Mail[QUOR_TEXT_UNITS];
   WCHAR Attempts[QUOR_ATTEMPTS_UNITS];
+  WCHAR Modem[QUOR_TEXT_UNITS];
 } QUOR_SETUP_FORM;
 
 /* CALLNUM: on entry `attempts` holds the current attempts setting. */
@@ -61,6 +62,14 @@ typedef struct _QUOR_JOB_REPORT {
   LPCWSTR pSpoolFile; /* QUOR_JOB_STARTED and QUOR_JOB_NOT_SENT: the spool file */
 } QUOR_JOB_REPORT;
 
+/* What the host knows of a job: who printed it, and on what paper. */
+typedef struct _QUOR_JOB_INFO {
+  WCHAR UserName[QUOR_TEXT_UNITS]; /* empty when unknown */
+  DWORD PageWidth;                 /* millimetres; 0: A4 */
+  DWORD PageLength;                /* millimetres; 0: A4 */
+  DWORD VerticalResolution;        /* lines per inch, 98 or 196; 0: 196 */
+} QUOR_JOB_INFO;
+
 typedef struct _QUOR_HOST {
   DWORD cbSize;
   void* pContext;
@@ -68,6 +77,7 @@ typedef struct _QUOR_HOST {
   BOOL(WINAPI* pfnOpenPrinter)(void* pContext, LPCWSTR pPrinterName, PHANDLE phPrinter);
   BOOL(WINAPI* pfnSetJob)(void* pContext, HANDLE hPrinter, DWORD JobId, DWORD Command);
   BOOL(WINAPI* pfnClosePrinter)(void* pContext, HANDLE hPrinter);
+  BOOL(WINAPI* pfnGetJob)(void* pContext, HANDLE hPrinter, DWORD JobId, QUOR_JOB_INFO* pJob);
   void(WINAPI* pfnSetLastError)(void* pContext, DWORD dwErrCode);
   DWORD(WINAPI* pfnGetLastError)(void* pContext);
   /* The forms: QUOR_FORM_...; with QUOR_FORM_FAILED, `*pError` the reason. */

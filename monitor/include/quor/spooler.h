@@ -73,6 +73,13 @@ typedef struct _PRINTER_DEFAULTSW* LPPRINTER_DEFAULTSW;
 #define PORT_TYPE_WRITE 0x0001
 #define JOB_CONTROL_SENT_TO_PRINTER 6
 
+// What StartDocPort is told of the document (levels 1 and 2 start alike).
+typedef struct _DOC_INFO_1W {
+  LPWSTR pDocName;
+  LPWSTR pOutputFile;
+  LPWSTR pDatatype;
+} DOC_INFO_1W, *PDOC_INFO_1W, *LPDOC_INFO_1W;
+
 typedef struct _PORT_INFO_1W {
   LPWSTR pName;
 } PORT_INFO_1W, *PPORT_INFO_1W, *LPPORT_INFO_1W;

@@ -29,6 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ExpectEnds(setup.password);
     ExpectEnds(setup.mail);
     ExpectEnds(setup.attempts);
+    ExpectEnds(setup.modem);
   }
   quor::FaxNumberFields number{};
   if (quor::DecodePrompt(data, size, quor::DialogKind::kFaxNumber, &result, &error, &number) &&

@@ -4,6 +4,7 @@
 #pragma once
 
 // The spooler's records first: they choose the layout of <windows.h>.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -11,6 +12,7 @@
 
 #include "quor/spooler.h"
 #include "spooler.h"
+#include "telvor_common/names.h"
 
 namespace telvor_wine_job {
 
@@ -139,6 +141,7 @@ inline std::wstring Widen(const char* text) {
   return out;
 }
 
+// The files in `directory`, by name.
 inline std::vector<std::wstring> TempFiles(const std::wstring& directory) {
   std::vector<std::wstring> names;
   WIN32_FIND_DATAW entry;
@@ -148,7 +151,25 @@ inline std::vector<std::wstring> TempFiles(const std::wstring& directory) {
     if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(entry.cFileName);
   } while (FindNextFileW(search, &entry));
   FindClose(search);
+  std::sort(names.begin(), names.end());
   return names;
+}
+
+// The monitor's own folder when ProgramData is `program_data`.
+inline std::wstring SpoolFolderIn(const std::wstring& program_data) {
+  return program_data + L"\\" + reinterpret_cast<const wchar_t*>(telvor::kDataFolderName) + L"\\" +
+         reinterpret_cast<const wchar_t*>(telvor::kSpoolFolderName);
+}
+
+// Removes the monitor's folder with the files `left` in it, and `program_data`.
+inline void RemoveSpoolFolder(const std::wstring& program_data,
+                              const std::vector<std::wstring>& left) {
+  const std::wstring spool = SpoolFolderIn(program_data);
+  for (const auto& name : left) DeleteFileW((spool + L"\\" + name).c_str());
+  RemoveDirectoryW(spool.c_str());
+  RemoveDirectoryW(
+      (program_data + L"\\" + reinterpret_cast<const wchar_t*>(telvor::kDataFolderName)).c_str());
+  RemoveDirectoryW(program_data.c_str());
 }
 
 }  // namespace telvor_wine_job

@@ -2,7 +2,8 @@
 # Prints one job through quor.dll under Wine: the Windows test host answers
 # the real setup and fax-number dialogs against the native embedded fax
 # server, and the job the server stored must carry the number typed into the
-# fax-number dialog. With --screenshots DIR, both dialogs are photographed as
+# fax-number dialog (as dialled: its separators dropped) and the modem typed
+# into the setup dialog. With --screenshots DIR, both dialogs are photographed as
 # Wine draws them (DIR/hsetup.png, DIR/callnum.png).
 #
 #   job_test.sh --host telvor-job-host.exe --faxserver telvor-faxserver
@@ -21,7 +22,8 @@ if [ -n "$shots" ]; then
 fi
 
 address=127.0.4.2
-number=5554321
+number="+49 (30) 555-1234"
+dial=+49305551234
 note="Sent from Wine"
 
 rm -rf "$work"
@@ -79,7 +81,9 @@ tr -d '\r' <"$work/host.log" | grep -v '^X connection to'
 
 [ $status -eq 0 ] || fail "Wine exited with $status"
 tr -d '\r' <"$work/host.log" | grep -qx 'all checks passed' || fail "the Windows test host's checks"
-check_stored_job "$number" "$note"
+check_stored_job "$dial" "$note"
+grep -qxF "JPARM MODEM ttyIAX0" "$work/spool/job1.txt" 2>/dev/null &&
+  echo "ok: the stored job has \"JPARM MODEM ttyIAX0\"" || fail "no \"JPARM MODEM ttyIAX0\""
 if [ -f "$work/spool/job1.ps" ]; then
   grep -q '^%!PS' "$work/spool/job1.ps" && echo "ok: the stored document is PostScript" ||
     fail "the stored document is not the job's PostScript"

@@ -89,7 +89,8 @@ void RunServiceJob() {
   Check(RecordPrinter(), "printer recorded for Wine's spooler");
   const std::wstring temp = g_case.work + L"\\" + name + L"-temp";
   CreateDirectoryW(temp.c_str(), nullptr);
-  SetEnvironmentVariableW(L"TEMP", temp.c_str());
+  SetEnvironmentVariableW(L"ProgramData", temp.c_str());
+  const std::wstring spool = SpoolFolderIn(temp);
   SetEnvironmentVariableW(L"TELVOR_PROMPT_SECONDS",
                           name == L"timeout" ? kTimeoutSeconds : kAnswerSeconds);
 
@@ -126,10 +127,10 @@ void RunServiceJob() {
           "the setup answered in the prompt is stored");
   }
 
-  const auto left = TempFiles(temp);
+  const auto left = TempFiles(spool);
   std::vector<std::wstring> spool_files;
   for (const auto& file : left) {
-    if (file != L"fax777.tmp") spool_files.push_back(file);
+    if (file != L"fax777.tmp" && file != L"telvor.log") spool_files.push_back(file);
   }
   if (sent_or_cancelled) {
     Check(spool_files.empty(), "no spool file is left");
@@ -137,8 +138,7 @@ void RunServiceJob() {
     Check(spool_files.size() == 1,
           "the spool file is kept (" + std::to_string(spool_files.size()) + " left)");
   }
-  for (const auto& file : left) DeleteFileW((temp + L"\\" + file).c_str());
-  RemoveDirectoryW(temp.c_str());
+  RemoveSpoolFolder(temp, left);
   RegCloseKey(key);
   RegDeleteTreeW(HKEY_LOCAL_MACHINE, kTestKey);
   ForgetPrinter();
@@ -297,7 +297,8 @@ void RunCase(SC_HANDLE manager, const std::wstring& name, const std::wstring& se
 }
 
 // The administrator's switch: quorprompt.exe /settings shows the setup
-// filled with the stored values and stores what is confirmed.
+// filled with the stored values and stores what is confirmed; a modem
+// emptied there is stored empty, not left as it was.
 void ChangeSettingsLater(const std::wstring& server) {
   std::printf("-- quorprompt.exe /settings\n");
   const wchar_t kMonitorKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\TelvorMon";
@@ -308,7 +309,7 @@ void ChangeSettingsLater(const std::wstring& server) {
                             &key, &disposition) == ERROR_SUCCESS;
   ok = ok && SetText(key, L"HylaFAXServerIp", server) && SetText(key, L"User", kSetupUser) &&
        SetText(key, L"Password", kSetupPassword) && SetText(key, L"MailAddress", kSetupMail) &&
-       SetText(key, L"Attempts", kSetupAttempts);
+       SetText(key, L"Attempts", kSetupAttempts) && SetText(key, L"Modem", L"ttyIAX0");
   Check(ok, "settings stored in the monitor's key");
   std::wstring command = L"\"" + HereDirectory() + kPromptProgram + L"\" /settings";
   STARTUPINFOW startup{};
@@ -332,9 +333,12 @@ void ChangeSettingsLater(const std::wstring& server) {
     shown += std::wstring(L" ") + text;
     GetDlgItemTextW(setup, 1009, text, 128);
     shown += std::wstring(L" ") + text;
-    Check(shown == server + L" " + kSetupMail + L" " + kSetupAttempts,
+    GetDlgItemTextW(setup, 1011, text, 128);
+    shown += std::wstring(L" ") + text;
+    Check(shown == server + L" " + kSetupMail + L" " + kSetupAttempts + L" ttyIAX0",
           "HSETUP filled with the stored values (" + Narrow(shown) + ")");
     Fill(setup, 1000, changed);
+    Fill(setup, 1011, L"");
     PostMessageW(setup, WM_COMMAND, IDOK, 0);
   }
   Check(process.hProcess && WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0,
@@ -342,8 +346,9 @@ void ChangeSettingsLater(const std::wstring& server) {
   DWORD status = 1;
   if (process.hProcess) GetExitCodeProcess(process.hProcess, &status);
   Check(status == 0, "quorprompt.exe /settings exit status 0");
-  Check(GetText(key, L"HylaFAXServerIp") == changed && GetText(key, L"User") == kSetupUser,
-        "the changed server stored beside the other values");
+  Check(GetText(key, L"HylaFAXServerIp") == changed && GetText(key, L"User") == kSetupUser &&
+            GetText(key, L"Modem").empty(),
+        "the changed server and the emptied modem stored beside the other values");
   if (process.hProcess) CloseHandle(process.hProcess);
   if (process.hThread) CloseHandle(process.hThread);
   RegCloseKey(key);
