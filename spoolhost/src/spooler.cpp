@@ -10,13 +10,6 @@ namespace {
 // The spooler's handle, which the monitor only passes back.
 char spooler_token;
 
-// DOC_INFO_1: what the spooler tells StartDocPort about the document.
-struct DocumentInfo {
-  LPWSTR name;
-  LPWSTR output_file;
-  LPWSTR data_type;
-};
-
 const char16_t kRawDataType[] = u"RAW";
 
 LPWSTR Wide(char16_t* text) { return reinterpret_cast<LPWSTR>(text); }
@@ -169,10 +162,11 @@ JobResult PrintJob(const MONITOR2& monitor, HANDLE monitor_handle, ByteSource& i
   Text printer = request.printer;
   Text document = request.document;
   Text data_type = kRawDataType;
-  DocumentInfo info{};
-  info.name = Wide(document.data());
-  info.output_file = nullptr;
-  info.data_type = Wide(data_type.data());
+  // What the spooler tells StartDocPort about the document.
+  DOC_INFO_1W info{};
+  info.pDocName = Wide(document.data());
+  info.pOutputFile = nullptr;
+  info.pDatatype = Wide(data_type.data());
   if (!monitor.pfnStartDocPort(port, Wide(printer.data()), request.job_id, 1,
                                reinterpret_cast<LPBYTE>(&info))) {
     *error = "StartDocPort for job " + std::to_string(request.job_id) + " on \"" + ToUtf8(printer) +
