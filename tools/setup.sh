@@ -7,6 +7,7 @@ packages=(
   cmake g++ make python3 libgtest-dev libgmock-dev clang libclang-rt-14-dev clang-format
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
   binutils-mingw-w64-x86-64 wine64 xvfb imagemagick hylafax-server ghostscript
+  wixl msitools osslsigncode openssl # the MSIs, and signing them and the programs
   dpkg-dev file # dpkg-shlibdeps and file, with which CPack finds the Debian package's dependencies
 )
 # The print system the CUPS backend runs under, without what apt recommends

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "telvor_common/text.h"
@@ -47,6 +48,15 @@ struct MonitorRecord {
   const char16_t* name;
   const char16_t* environment;
   const char16_t* library;
+};
+
+// The installation's entry in the list of installed programs.
+struct UninstallEntry {
+  const char16_t* display_name;
+  const char16_t* display_version;
+  const char16_t* publisher;
+  const char16_t* uninstall_command;
+  const char16_t* quiet_uninstall_command;
 };
 
 // Copying the files of one INF section into a directory, the platform's own
@@ -124,6 +134,31 @@ class Platform {
   virtual bool ProtectMonitorKey() = 0;
   // The new printer's handle, 0 on failure.
   virtual Handle AddPrinter(const PrinterRecord& printer) = 0;
+
+  // The monitor's key (names.h). A value or key that is not there: true,
+  // `present` false.
+  virtual bool ReadMonitorValue(const char16_t* name, Text& value, bool& present) = 0;
+  virtual bool WriteMonitorValue(const char16_t* name, const char16_t* value) = 0;
+  // The key with its values; true when it is not there.
+  virtual bool DeleteMonitorKey() = 0;
+  // Removes a file; true when it is not there.
+  virtual bool RemoveFile(const char16_t* path) = 0;
+  // Removes an Application event log source; true when it is not there.
+  virtual bool UnregisterEventLogSource(const char16_t* source) = 0;
+
+  // The entry under kUninstallKeyPath (names.h), written over or removed
+  // (true when it is not there).
+  virtual bool WriteUninstallEntry(const UninstallEntry& entry) = 0;
+  virtual bool RemoveUninstallEntry() = 0;
+
+  // A file given by the administrator, whole.
+  virtual bool ReadWholeFile(const char16_t* path, std::string& content) = 0;
+  // Files of the installer's own in the monitor's folder under ProgramData
+  // (kDataFolderName), which is made for SYSTEM and Administrators alone.
+  // Reading one that is not there fails with 2; removing it succeeds.
+  virtual bool WriteOwnFile(const char16_t* name, const std::string& content, bool append) = 0;
+  virtual bool ReadOwnFile(const char16_t* name, std::string& content) = 0;
+  virtual bool RemoveOwnFile(const char16_t* name) = 0;
 
   // A service of the local machine, opened for querying, starting and
   // stopping. 0 on failure.

@@ -115,6 +115,17 @@ class PosixPlatform final : public Platform {
     Unsupported();
     return 0;
   }
+  bool ReadMonitorValue(const char16_t*, Text&, bool&) override { return Unsupported(); }
+  bool WriteMonitorValue(const char16_t*, const char16_t*) override { return Unsupported(); }
+  bool DeleteMonitorKey() override { return Unsupported(); }
+  bool RemoveFile(const char16_t*) override { return Unsupported(); }
+  bool UnregisterEventLogSource(const char16_t*) override { return Unsupported(); }
+  bool WriteUninstallEntry(const UninstallEntry&) override { return Unsupported(); }
+  bool RemoveUninstallEntry() override { return Unsupported(); }
+  bool ReadWholeFile(const char16_t*, std::string&) override { return Unsupported(); }
+  bool WriteOwnFile(const char16_t*, const std::string&, bool) override { return Unsupported(); }
+  bool ReadOwnFile(const char16_t*, std::string&) override { return Unsupported(); }
+  bool RemoveOwnFile(const char16_t*) override { return Unsupported(); }
 
   Handle OpenServiceManager() override {
     Unsupported();

@@ -12,7 +12,9 @@
 #include "platform.h"
 #include "progress.h"
 #include "report.h"
+#include "telvor_common/data_folder_windows.h"
 #include "telvor_common/monitor_key_windows.h"
+#include "telvor_common/names.h"
 #include "telvor_common/win_errors.h"
 
 namespace telvor::installer {
@@ -83,6 +85,48 @@ bool ListNames(Names& names, Enumerate enumerate) {
 void Fill(const SERVICE_STATUS& status, ServiceState* state) {
   state->current_state = status.dwCurrentState;
   state->wait_hint = status.dwWaitHint;
+}
+
+Text MonitorKeyPath() { return Text(kMonitorsKeyPath) + kMonitorName; }
+
+// The registry answers with the code instead of leaving it.
+bool Registry(LSTATUS status) {
+  ::SetLastError(static_cast<DWORD>(status));
+  return status == ERROR_SUCCESS;
+}
+
+bool Absent(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+// The monitor's folder under ProgramData, made when missing; empty on
+// failure, with the last error set.
+std::wstring OwnFolder() {
+  wchar_t data[MAX_PATH] = {};
+  const DWORD length = ::GetEnvironmentVariableW(kProgramDataVariable, data, MAX_PATH);
+  if (length == 0) return {};
+  if (length >= MAX_PATH) {
+    ::SetLastError(win_error::kFilenameExcedRange);
+    return {};
+  }
+  const std::wstring own = std::wstring(data, length) + L'\\' + Wide(kDataFolderName);
+  if (!MakeOwnFolder(own)) return {};
+  return own;
+}
+
+bool ReadFileAt(const std::wstring& path, std::string& content) {
+  const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  content.clear();
+  char area[4096];
+  DWORD got = 0;
+  bool ok = true;
+  while ((ok = ::ReadFile(file, area, sizeof area, &got, nullptr) != FALSE) && got > 0) {
+    content.append(area, got);
+  }
+  const DWORD error = ::GetLastError();
+  ::CloseHandle(file);
+  ::SetLastError(error);
+  return ok;
 }
 
 class WindowsPlatform final : public Platform {
@@ -306,6 +350,136 @@ class WindowsPlatform final : public Platform {
     info.cJobs = 0;
     info.AveragePPM = 0;
     return From(::AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&info)));
+  }
+
+  bool ReadMonitorValue(const char16_t* name, Text& value, bool& present) override {
+    present = false;
+    HKEY key = nullptr;
+    LSTATUS status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, Wide(MonitorKeyPath().c_str()), 0,
+                                     KEY_QUERY_VALUE, &key);
+    if (Absent(static_cast<DWORD>(status))) return true;
+    if (status != ERROR_SUCCESS) return Registry(status);
+    DWORD type = 0;
+    DWORD bytes = 0;
+    status = ::RegQueryValueExW(key, Wide(name), nullptr, &type, nullptr, &bytes);
+    if (status == ERROR_SUCCESS) {
+      std::wstring area(bytes / sizeof(wchar_t) + 1, L'\0');
+      status = ::RegQueryValueExW(key, Wide(name), nullptr, &type,
+                                  reinterpret_cast<BYTE*>(&area[0]), &bytes);
+      if (status == ERROR_SUCCESS) {
+        area.resize(bytes / sizeof(wchar_t));
+        while (!area.empty() && area.back() == L'\0') area.pop_back();
+        value.assign(Portable(area.c_str()), area.size());
+        present = true;
+      }
+    }
+    ::RegCloseKey(key);
+    if (Absent(static_cast<DWORD>(status))) return true;
+    return Registry(status);
+  }
+
+  bool WriteMonitorValue(const char16_t* name, const char16_t* value) override {
+    HKEY key = nullptr;
+    LSTATUS status =
+        ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, Wide(MonitorKeyPath().c_str()), 0, KEY_SET_VALUE, &key);
+    if (status == ERROR_SUCCESS) {
+      const DWORD bytes = static_cast<DWORD>((TextLength(value) + 1) * sizeof(char16_t));
+      status =
+          ::RegSetValueExW(key, Wide(name), 0, REG_SZ, reinterpret_cast<const BYTE*>(value), bytes);
+      ::RegCloseKey(key);
+    }
+    return Registry(status);
+  }
+
+  bool DeleteMonitorKey() override {
+    const LSTATUS status = ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, Wide(MonitorKeyPath().c_str()));
+    return Absent(static_cast<DWORD>(status)) || Registry(status);
+  }
+
+  bool RemoveFile(const char16_t* path) override {
+    if (::DeleteFileW(Wide(path)) != FALSE || Absent(::GetLastError())) return true;
+    // A file in use (a library the spooler still holds, the uninstalling
+    // program itself) goes at the next start of Windows.
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) return false;
+    return ::MoveFileExW(Wide(path), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+  }
+
+  bool WriteUninstallEntry(const UninstallEntry& entry) override {
+    HKEY key = nullptr;
+    LSTATUS status =
+        ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, Wide(kUninstallKeyPath), 0, nullptr,
+                          REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, &key, nullptr);
+    if (status != ERROR_SUCCESS) return Registry(status);
+    const struct {
+      const wchar_t* name;
+      const char16_t* text;
+    } texts[] = {{L"DisplayName", entry.display_name},
+                 {L"DisplayVersion", entry.display_version},
+                 {L"Publisher", entry.publisher},
+                 {L"UninstallString", entry.uninstall_command},
+                 {L"QuietUninstallString", entry.quiet_uninstall_command}};
+    for (const auto& value : texts) {
+      if (status != ERROR_SUCCESS) break;
+      status =
+          ::RegSetValueExW(key, value.name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.text),
+                           static_cast<DWORD>((TextLength(value.text) + 1) * sizeof(char16_t)));
+    }
+    // The installer itself changes or repairs nothing: no such buttons.
+    const DWORD one = 1;
+    for (const wchar_t* name : {L"NoModify", L"NoRepair"}) {
+      if (status != ERROR_SUCCESS) break;
+      status = ::RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one),
+                                sizeof one);
+    }
+    ::RegCloseKey(key);
+    return Registry(status);
+  }
+
+  bool RemoveUninstallEntry() override {
+    const LSTATUS status = ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, Wide(kUninstallKeyPath));
+    return Absent(static_cast<DWORD>(status)) || Registry(status);
+  }
+
+  bool UnregisterEventLogSource(const char16_t* source) override {
+    const Text path = Text(kApplicationLogSources) + source;
+    const LSTATUS status = ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, Wide(path.c_str()));
+    return Absent(static_cast<DWORD>(status)) || Registry(status);
+  }
+
+  bool ReadWholeFile(const char16_t* path, std::string& content) override {
+    return ReadFileAt(Wide(path), content);
+  }
+
+  bool WriteOwnFile(const char16_t* name, const std::string& content, bool append) override {
+    const std::wstring folder = OwnFolder();
+    if (folder.empty()) return false;
+    // The file takes the folder's access list.
+    const HANDLE file = ::CreateFileW(
+        (folder + L'\\' + Wide(name)).c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE, 0,
+        nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    bool ok = ::WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written,
+                          nullptr) != FALSE &&
+              written == content.size();
+    ok = ::FlushFileBuffers(file) != FALSE && ok;
+    const DWORD error = ::GetLastError();
+    ::CloseHandle(file);
+    ::SetLastError(error);
+    return ok;
+  }
+
+  bool ReadOwnFile(const char16_t* name, std::string& content) override {
+    const std::wstring folder = OwnFolder();
+    return !folder.empty() && ReadFileAt(folder + L'\\' + Wide(name), content);
+  }
+
+  bool RemoveOwnFile(const char16_t* name) override {
+    const std::wstring folder = OwnFolder();
+    if (folder.empty()) return false;
+    return ::DeleteFileW((folder + L'\\' + Wide(name)).c_str()) != FALSE ||
+           Absent(::GetLastError());
   }
 
   Handle OpenServiceManager() override {

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "platform.h"
+
 namespace telvor::installer {
 
 extern const char16_t kInstallCaption[];
@@ -18,6 +20,19 @@ constexpr std::uint32_t kBoxTopmost = 0x40000;
 // The progress window stays above ordinary windows; the installer's boxes
 // must come above it, or a box waits unseen behind a bar that moves on.
 constexpr std::uint32_t kBoxAboveProgress = kBoxTopmost | kBoxForeground;
+
+// The installer's log in the monitor's folder under ProgramData: where a
+// quiet run tells what it did.
+extern const char16_t kLogFileName[];
+
+// Set by /quiet: every message goes to the log instead of a box, and
+// nothing waits for a person.
+void SetQuiet(bool quiet);
+bool Quiet();
+
+// A message for the person running the installer: a box owned by `owner`
+// with `style`, or under /quiet a line of the log.
+void Tell(Handle owner, const char16_t* text, std::uint32_t style);
 
 // Shows `format` ("<call> error %d\n") with `code` as a signed decimal and
 // returns `code`.

@@ -207,7 +207,11 @@ bool FakePlatform::ClosePrinter(Handle printer) { return !Enter("ClosePrinter", 
 
 bool FakePlatform::DeleteMonitor(const char16_t* environment, const char16_t* name) {
   if (Enter("DeleteMonitor", Utf8(environment) + " " + Utf8(name))) return false;
-  return Remove(monitors, name) || Refuse(kUnknownMonitor);
+  if (!Remove(monitors, name)) return Refuse(kUnknownMonitor);
+  // The spooler deletes the monitor's key with it.
+  monitor_key = false;
+  monitor_values.clear();
+  return true;
 }
 
 bool FakePlatform::AddMonitor(const MonitorRecord& monitor) {
@@ -215,6 +219,88 @@ bool FakePlatform::AddMonitor(const MonitorRecord& monitor) {
   if (Contains(monitors, monitor.name)) return Refuse(kMonitorAlreadyInstalled);
   added_monitor = monitor;
   monitors.emplace_back(monitor.name);
+  monitor_key = true;
+  return true;
+}
+
+bool FakePlatform::ReadMonitorValue(const char16_t* name, Text& value, bool& present) {
+  if (Enter("ReadMonitorValue", Utf8(name))) return false;
+  const auto found = monitor_values.find(name);
+  present = monitor_key && found != monitor_values.end();
+  if (present) value = found->second;
+  return true;
+}
+
+bool FakePlatform::WriteMonitorValue(const char16_t* name, const char16_t* value) {
+  // The value stays out of the log: it may be the password.
+  if (Enter("WriteMonitorValue", Utf8(name))) return false;
+  if (!monitor_key) return Refuse(win_error::kFileNotFound);
+  monitor_values[name] = value;
+  return true;
+}
+
+bool FakePlatform::DeleteMonitorKey() {
+  if (Enter("DeleteMonitorKey")) return false;
+  monitor_key = false;
+  monitor_values.clear();
+  return true;
+}
+
+bool FakePlatform::RemoveFile(const char16_t* path) {
+  if (Enter("RemoveFile", Utf8(path))) return false;
+  missing.insert(path);
+  return true;
+}
+
+bool FakePlatform::UnregisterEventLogSource(const char16_t* source) {
+  return !Enter("UnregisterEventLogSource", Utf8(source));
+}
+
+bool FakePlatform::WriteUninstallEntry(const UninstallEntry& entry) {
+  if (Enter("WriteUninstallEntry")) return false;
+  uninstall_entry = {{"DisplayName", Utf8(entry.display_name)},
+                     {"DisplayVersion", Utf8(entry.display_version)},
+                     {"Publisher", Utf8(entry.publisher)},
+                     {"UninstallString", Utf8(entry.uninstall_command)},
+                     {"QuietUninstallString", Utf8(entry.quiet_uninstall_command)}};
+  return true;
+}
+
+bool FakePlatform::RemoveUninstallEntry() {
+  if (Enter("RemoveUninstallEntry")) return false;
+  uninstall_entry.clear();
+  return true;
+}
+
+bool FakePlatform::ReadWholeFile(const char16_t* path, std::string& content) {
+  if (Enter("ReadWholeFile", Utf8(path))) return false;
+  const auto found = given_files.find(path);
+  if (found == given_files.end()) return Refuse(win_error::kFileNotFound);
+  content = found->second;
+  return true;
+}
+
+bool FakePlatform::WriteOwnFile(const char16_t* name, const std::string& content, bool append) {
+  if (Enter("WriteOwnFile", Utf8(name))) return false;
+  if (append) {
+    own_files[name] += content;
+  } else {
+    own_files[name] = content;
+  }
+  return true;
+}
+
+bool FakePlatform::ReadOwnFile(const char16_t* name, std::string& content) {
+  if (Enter("ReadOwnFile", Utf8(name))) return false;
+  const auto found = own_files.find(name);
+  if (found == own_files.end()) return Refuse(win_error::kFileNotFound);
+  content = found->second;
+  return true;
+}
+
+bool FakePlatform::RemoveOwnFile(const char16_t* name) {
+  if (Enter("RemoveOwnFile", Utf8(name))) return false;
+  own_files.erase(name);
   return true;
 }
 

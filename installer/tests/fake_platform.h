@@ -74,6 +74,16 @@ class FakePlatform : public Platform {
   // Reported by SystemDirectory instead of the directory when non-zero.
   std::uint32_t system_directory_needs = 0;
 
+  // The monitor's key: there from AddMonitor to DeleteMonitor; its values.
+  bool monitor_key = false;
+  std::map<Text, Text> monitor_values;
+  // Files the administrator gives, by path; the installer's own files in
+  // the monitor's folder, by name.
+  std::map<Text, std::string> given_files;
+  std::map<Text, std::string> own_files;
+  // The list of installed programs' entry, value by value; empty when none.
+  std::map<std::string, std::string> uninstall_entry;
+
   // Threads and the window.
   std::map<Handle, int> suspend_count;
   std::intptr_t dialog_result = 1;
@@ -115,6 +125,17 @@ class FakePlatform : public Platform {
   bool AddMonitor(const MonitorRecord& monitor) override;
   bool ProtectMonitorKey() override { return !Enter("ProtectMonitorKey"); }
   Handle AddPrinter(const PrinterRecord& printer) override;
+  bool ReadMonitorValue(const char16_t* name, Text& value, bool& present) override;
+  bool WriteMonitorValue(const char16_t* name, const char16_t* value) override;
+  bool DeleteMonitorKey() override;
+  bool RemoveFile(const char16_t* path) override;
+  bool UnregisterEventLogSource(const char16_t* source) override;
+  bool WriteUninstallEntry(const UninstallEntry& entry) override;
+  bool RemoveUninstallEntry() override;
+  bool ReadWholeFile(const char16_t* path, std::string& content) override;
+  bool WriteOwnFile(const char16_t* name, const std::string& content, bool append) override;
+  bool ReadOwnFile(const char16_t* name, std::string& content) override;
+  bool RemoveOwnFile(const char16_t* name) override;
   Handle OpenServiceManager() override;
   Handle OpenService(Handle manager, const char16_t* name) override;
   bool QueryService(Handle service, ServiceState* state) override;

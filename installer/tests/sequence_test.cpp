@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 
+#include "command_line.h"
 #include "fake_platform.h"
 #include "progress.h"
+#include "report.h"
 
 namespace telvor::installer {
 namespace {
@@ -30,10 +33,14 @@ class SequenceTest : public ::testing::Test {
     ProgressWindowHandle = 0;
     ProgressWindowPending = false;
     AnimationThreadHandle = 0;
+    SetQuiet(false);
     Populate(fake);
     UsePlatform(&fake);
   }
-  void TearDown() override { UsePlatform(nullptr); }
+  void TearDown() override {
+    UsePlatform(nullptr);
+    SetQuiet(false);
+  }
 
   // Calls without the service restart's own.
   Calls MainCalls() const {
@@ -72,12 +79,16 @@ TEST_F(SequenceTest, FreshMachine) {
                                 "FileExists",
                                 "FileExists",
                                 "ListMonitors",
+                                "ReadOwnFile",
                                 "CopyFileOver",
                                 "CopyFileOver",
                                 "CopyFileOver",
                                 "RegisterEventLogSource",
+                                "CopyFileOver",
+                                "WriteUninstallEntry",
                                 "AddMonitor",
                                 "ProtectMonitorKey",
+                                "RemoveOwnFile",
                                 "AddPrinter",
                                 "ClosePrinter",
                                 "restart",
@@ -90,11 +101,13 @@ TEST_F(SequenceTest, FreshMachine) {
   EXPECT_EQ(fake.Entries("CopyInfFiles"),
             Calls{"CopyInfFiles ntprint.inf Printer [HP4M6_V1.PPD] "
                   "66000=C:\\WINDOWS\\System32\\spool\\DRIVERS\\W32X86 owner 0x900"});
-  EXPECT_EQ(fake.Entries("CopyFileOver"),
-            (Calls{"CopyFileOver C:\\Setup\\quor.dll -> C:\\WINDOWS\\system32\\quor.dll",
-                   "CopyFileOver C:\\Setup\\telvor.dll -> C:\\WINDOWS\\system32\\telvor.dll",
-                   "CopyFileOver C:\\Setup\\quorprompt.exe -> "
-                   "C:\\WINDOWS\\system32\\quorprompt.exe"}));
+  EXPECT_EQ(
+      fake.Entries("CopyFileOver"),
+      (Calls{"CopyFileOver C:\\Setup\\quor.dll -> C:\\WINDOWS\\system32\\quor.dll",
+             "CopyFileOver C:\\Setup\\telvor.dll -> C:\\WINDOWS\\system32\\telvor.dll",
+             "CopyFileOver C:\\Setup\\quorprompt.exe -> "
+             "C:\\WINDOWS\\system32\\quorprompt.exe",
+             "CopyFileOver C:\\Setup\\install.exe -> C:\\WINDOWS\\system32\\telvor-install.exe"}));
   // The event messages are in the monitor library as copied.
   EXPECT_EQ(fake.Entries("RegisterEventLogSource"),
             Calls{"RegisterEventLogSource TelvorMon C:\\WINDOWS\\system32\\quor.dll"});
@@ -166,6 +179,13 @@ TEST_F(SequenceTest, RepeatedInstallationReplacesEverythingAndRestartsTwice) {
                                 "FileExists",
                                 "FileExists",
                                 "ListMonitors",
+                                "ReadOwnFile",
+                                "ReadMonitorValue",
+                                "ReadMonitorValue",
+                                "ReadMonitorValue",
+                                "ReadMonitorValue",
+                                "ReadMonitorValue",
+                                "ReadMonitorValue",
                                 "OpenPrinterToDelete",
                                 "DeletePrinter",
                                 "ClosePrinter",
@@ -175,8 +195,11 @@ TEST_F(SequenceTest, RepeatedInstallationReplacesEverythingAndRestartsTwice) {
                                 "CopyFileOver",
                                 "CopyFileOver",
                                 "RegisterEventLogSource",
+                                "CopyFileOver",
+                                "WriteUninstallEntry",
                                 "AddMonitor",
                                 "ProtectMonitorKey",
+                                "RemoveOwnFile",
                                 "AddPrinter",
                                 "ClosePrinter",
                                 "restart",
@@ -243,7 +266,8 @@ TEST_F(SequenceTest, ModulePathCutAfterItsLastBackslash) {
   EXPECT_EQ(bare.Entries("CopyFileOver"),
             (Calls{"CopyFileOver quor.dll -> C:\\WINDOWS\\system32\\quor.dll",
                    "CopyFileOver telvor.dll -> C:\\WINDOWS\\system32\\telvor.dll",
-                   "CopyFileOver quorprompt.exe -> C:\\WINDOWS\\system32\\quorprompt.exe"}));
+                   "CopyFileOver quorprompt.exe -> C:\\WINDOWS\\system32\\quorprompt.exe",
+                   "CopyFileOver install.exe -> C:\\WINDOWS\\system32\\telvor-install.exe"}));
 }
 
 TEST(FindLastUnitTest, FindsTheLastOccurrence) {
@@ -417,10 +441,10 @@ TEST_F(SequenceTest, PathsThatDoNotFitAreRefused) {
   // The longest that fits: 255 units with the terminator.
   FakePlatform fits;
   UsePlatform(&fits);
-  fits.system_directory = Text(240, u'S');
+  fits.system_directory = Text(236, u'S');  // with "\\telvor-install.exe"
   fits.module_path = Text(240, u'M') + u"\\i.exe";
   EXPECT_EQ(RunInstallation(), 0u);
-  EXPECT_EQ(fits.CountOf("CopyFileOver"), 3);
+  EXPECT_EQ(fits.CountOf("CopyFileOver"), 4);
 }
 
 // A re-install with a file missing beside install.exe fails with the copy
@@ -581,6 +605,182 @@ TEST_F(SequenceTest, ProgressWindowOwnsTheBoxes) {
   UsePlatform(&success);
   EXPECT_EQ(RunInstallation(), 0u);
   EXPECT_EQ(success.boxes.back().owner, FakePlatform::kDialog);
+}
+
+TEST(CommandLineTest, SwitchesAndTheirErrors) {
+  Options options;
+  Text error;
+  EXPECT_TRUE(ParseCommandLine({}, options, error));
+  EXPECT_FALSE(options.quiet || options.uninstall || options.usage);
+  EXPECT_TRUE(options.settings.empty() && options.password_file.empty());
+
+  ASSERT_TRUE(ParseCommandLine(
+      {u"/server", u"fax.example", u"/QUIET", u"/user", u"ann", u"/password-file", u"C:\\p.txt",
+       u"/mail", u"%u@example.com", u"/attempts", u"9", u"-modem", u"ttyS1"},
+      options, error));
+  EXPECT_TRUE(options.quiet);
+  EXPECT_EQ(options.password_file, u"C:\\p.txt");
+  EXPECT_EQ(options.settings,
+            (std::vector<std::pair<Text, Text>>{{u"HylaFAXServerIp", u"fax.example"},
+                                                {u"User", u"ann"},
+                                                {u"MailAddress", u"%u@example.com"},
+                                                {u"Attempts", u"9"},
+                                                {u"Modem", u"ttyS1"}}));
+
+  ASSERT_TRUE(ParseCommandLine({u"/no-apps-entry"}, options, error));
+  EXPECT_TRUE(options.no_apps_entry);
+  ASSERT_TRUE(ParseCommandLine({u"/uninstall", u"/quiet"}, options, error));
+  EXPECT_TRUE(options.uninstall && options.quiet);
+  ASSERT_TRUE(ParseCommandLine({u"/?"}, options, error));
+  EXPECT_TRUE(options.usage);
+
+  const std::vector<std::pair<std::vector<Text>, Text>> refused = {
+      {{u"/server"}, u"/server needs a value"},
+      {{u"/user", u""}, u"/user needs a value"},
+      {{u"/attempts", u"0"}, u"/attempts takes one digit from 1 to 9"},
+      {{u"/attempts", u"10"}, u"/attempts takes one digit from 1 to 9"},
+      {{u"/mail", u"a", u"/mail", u"b"}, u"/mail is given twice"},
+      {{u"/password-file", u"a", u"/password-file", u"b"}, u"/password-file is given twice"},
+      {{u"/uninstall", u"/server", u"x"}, u"/uninstall takes no settings"},
+      {{u"/uninstall", u"/no-apps-entry"}, u"/uninstall takes no settings"},
+      {{u"/user", u"a", u"server"}, u"Argument 3 is no switch"},
+      {{u"/quiet", u"/password", u"secret"}, u"Unknown switch: /password"},
+  };
+  for (const auto& [arguments, expected] : refused) {
+    EXPECT_FALSE(ParseCommandLine(arguments, options, error)) << ToUtf8(expected);
+    EXPECT_EQ(error, expected);
+  }
+  EXPECT_TRUE(options.quiet);  // known even when the line is refused
+}
+
+// A refused command line changes nothing: a box, or under /quiet the log
+// alone, and its own status.
+TEST_F(SequenceTest, UsageErrorChangesNothing) {
+  EXPECT_EQ(RunCommandLine({u"/attempts", u"x"}), 87u);
+  EXPECT_EQ(fake.Calls(), Calls{"ShowMessage"});
+  EXPECT_EQ(fake.boxes[0].text.rfind("/attempts takes one digit from 1 to 9\ninstall.exe ", 0), 0u);
+
+  FakePlatform quiet;
+  UsePlatform(&quiet);
+  // A password typed where it does not belong stays out of the log.
+  EXPECT_EQ(RunCommandLine({u"/quiet", u"/server", u"fax", u"/password", u"s3cret"}), 87u);
+  EXPECT_EQ(quiet.Calls(), (Calls{"WriteOwnFile", "WriteOwnFile"}));
+  EXPECT_EQ(quiet.own_files[u"install.log"].rfind("install.exe /quiet /server fax /password\r\n"
+                                                  "Unknown switch: /password\r\ninstall.exe ",
+                                                  0),
+            0u);
+  EXPECT_EQ(quiet.own_files[u"install.log"].find("s3cret"), std::string::npos);
+}
+
+// A quiet run with settings: no window, no box, the settings in the key
+// after its access list, the password from its file and nowhere else.
+TEST_F(SequenceTest, QuietRunStoresTheGivenSettings) {
+  fake.given_files[u"C:\\secret.txt"] = "\xEF\xBB\xBFs3cret\r\nignored\r\n";
+  EXPECT_EQ(RunCommandLine({u"/quiet", u"/server", u"10.0.0.5", u"/password-file",
+                            u"C:\\secret.txt", u"/attempts", u"4"}),
+            0u);
+  EXPECT_TRUE(fake.boxes.empty());
+  EXPECT_EQ(fake.CountOf("StartThread") + fake.CountOf("PrepareProgressBar"), 0);
+  // The Apps list's entry runs the copy in the system directory.
+  EXPECT_EQ(fake.Entries("CopyFileOver").back(),
+            "CopyFileOver C:\\Setup\\install.exe -> C:\\WINDOWS\\system32\\telvor-install.exe");
+  EXPECT_EQ(fake.uninstall_entry,
+            (std::map<std::string, std::string>{
+                {"DisplayName", "Telvor Printer"},
+                {"DisplayVersion", TELVOR_VERSION},
+                {"Publisher", "Telvor"},
+                {"UninstallString", "\"C:\\WINDOWS\\system32\\telvor-install.exe\" /uninstall"},
+                {"QuietUninstallString",
+                 "\"C:\\WINDOWS\\system32\\telvor-install.exe\" /uninstall /quiet"}}));
+  EXPECT_EQ(fake.monitor_values,
+            (std::map<Text, Text>{
+                {u"HylaFAXServerIp", u"10.0.0.5"}, {u"Attempts", u"4"}, {u"Password", u"s3cret"}}));
+  const Calls calls = MainCalls();
+  const auto protect = std::find(calls.begin(), calls.end(), "ProtectMonitorKey");
+  EXPECT_LT(protect - calls.begin(),
+            std::find(calls.begin(), calls.end(), "WriteMonitorValue") - calls.begin());
+  const std::string& log = fake.own_files[u"install.log"];
+  EXPECT_NE(log.find("install.exe /quiet /server 10.0.0.5 /password-file C:\\secret.txt"),
+            std::string::npos);
+  EXPECT_NE(log.find("Install Success!\r\n"), std::string::npos);
+  EXPECT_EQ(log.find("s3cret"), std::string::npos);
+  for (const auto& entry : fake.log) EXPECT_EQ(entry.find("s3cret"), std::string::npos);
+
+  // Run by the MSI, which keeps its own entry and the program.
+  FakePlatform by_msi;
+  UsePlatform(&by_msi);
+  EXPECT_EQ(RunCommandLine({u"/quiet", u"/no-apps-entry"}), 0u);
+  EXPECT_EQ(by_msi.CountOf("WriteUninstallEntry"), 0);
+  EXPECT_EQ(by_msi.CountOf("CopyFileOver"), 3);
+
+  // A password file that cannot be read ends the run before anything changes.
+  FakePlatform unread;
+  Populate(unread);
+  UsePlatform(&unread);
+  EXPECT_EQ(RunCommandLine({u"/quiet", u"/password-file", u"C:\\gone.txt"}), 2u);
+  EXPECT_EQ(unread.CountOf("ListDrivers"), 0);
+  EXPECT_NE(unread.own_files[u"install.log"].find("ReadFile error 2\r\n"), std::string::npos);
+}
+
+// An upgrade keeps every stored value but the ones given; when it fails
+// after the old monitor (and its key) went, the next run still has them.
+TEST_F(SequenceTest, UpgradeKeepsTheStoredSettings) {
+  const std::map<Text, Text> stored = {
+      {u"HylaFAXServerIp", u"fax"}, {u"User", u"ann"},   {u"Password", u"pw\nwith line"},
+      {u"MailAddress", u"%u@x"},    {u"Attempts", u"3"}, {u"Modem", u"ttyS2"}};
+  fake.monitors.push_back(kMonitor);
+  fake.monitor_key = true;
+  fake.monitor_values = stored;
+  fake.Fail("AddMonitor", 3006);
+  EXPECT_EQ(RunCommandLine({u"/quiet", u"/user", u"bob"}), 3006u);
+  EXPECT_FALSE(fake.monitor_key);
+  ASSERT_EQ(fake.own_files.count(u"kept-settings"), 1u);
+
+  // The next run, without settings, finds them kept; the user given before
+  // is lost with the failed run, the stored ones are not.
+  EXPECT_EQ(RunCommandLine({u"/quiet"}), 0u);
+  EXPECT_EQ(fake.monitor_values, stored);
+  EXPECT_EQ(fake.own_files.count(u"kept-settings"), 0u);
+
+  // Over a whole installation, a given value replaces its stored one.
+  EXPECT_EQ(RunCommandLine({u"/quiet", u"/modem", u"ttyS0"}), 0u);
+  std::map<Text, Text> changed = stored;
+  changed[u"Modem"] = u"ttyS0";
+  EXPECT_EQ(fake.monitor_values, changed);
+}
+
+TEST_F(SequenceTest, UninstallRemovesEverything) {
+  fake.printers.push_back(kPrinter);
+  fake.monitors.push_back(kMonitor);
+  fake.monitor_key = true;
+  fake.monitor_values[u"Password"] = u"pw";
+  fake.own_files[u"kept-settings"] = "x";
+  fake.uninstall_entry["DisplayName"] = "Telvor Printer";
+  EXPECT_EQ(RunCommandLine({u"/uninstall", u"/quiet"}), 0u);
+  EXPECT_TRUE(fake.uninstall_entry.empty());
+  EXPECT_EQ(MainCalls(),
+            (Calls{"WriteOwnFile", "Is32BitOn64BitWindows", "ListPrinters", "OpenPrinterToDelete",
+                   "DeletePrinter", "ClosePrinter", "ListMonitors", "restart", "DeleteMonitor",
+                   "DeleteMonitorKey", "SystemDirectory", "RemoveFile", "RemoveFile", "RemoveFile",
+                   "RemoveFile", "UnregisterEventLogSource", "RemoveOwnFile",
+                   "RemoveUninstallEntry", "WriteOwnFile"}));
+  EXPECT_EQ(fake.Entries("RemoveFile"),
+            (Calls{"RemoveFile C:\\WINDOWS\\system32\\quor.dll",
+                   "RemoveFile C:\\WINDOWS\\system32\\telvor.dll",
+                   "RemoveFile C:\\WINDOWS\\system32\\quorprompt.exe",
+                   "RemoveFile C:\\WINDOWS\\system32\\telvor-install.exe"}));
+  EXPECT_FALSE(Has(fake.printers, kPrinter) || Has(fake.monitors, kMonitor) || fake.monitor_key);
+  EXPECT_TRUE(fake.boxes.empty());
+  EXPECT_NE(fake.own_files[u"install.log"].find("Uninstall Success!\r\n"), std::string::npos);
+
+  // Nothing left to remove is no failure; a failing step ends the run.
+  FakePlatform again;
+  UsePlatform(&again);
+  again.Fail("RemoveFile", 5, 2);
+  EXPECT_EQ(RunCommandLine({u"/uninstall"}), 5u);
+  EXPECT_EQ(again.CountOf("DeleteMonitor") + again.CountOf("OpenPrinterToDelete"), 0);
+  ASSERT_EQ(again.boxes.size(), 1u);
+  EXPECT_EQ(again.boxes[0].text, "DeleteFile error 5\n");
 }
 
 }  // namespace

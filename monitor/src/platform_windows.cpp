@@ -18,6 +18,7 @@
 #include "dialogs_windows.h"
 #include "events.h"
 #include "platform.h"
+#include "telvor_common/data_folder_windows.h"
 #include "telvor_common/monitor_key_windows.h"
 #include "telvor_common/names.h"
 #include "telvor_common/win_errors.h"
@@ -58,62 +59,6 @@ std::wstring BesideLibrary(const char16_t* file) {
 }
 
 std::wstring PromptProgramPath() { return BesideLibrary(telvor::kPromptProgramFile); }
-
-constexpr wchar_t kProgramDataVariable[] = L"ProgramData";
-// Owned by Administrators; SYSTEM and Administrators alone, files and
-// folders within included; nothing taken from the parent (ProgramData lets
-// every user read and create).
-constexpr wchar_t kOwnFolderAccess[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
-
-// Whether the folder's owner is SYSTEM or Administrators, whom no other user
-// can make owner: a folder so owned was not made by a user who prints.
-bool OwnedBySystem(const std::wstring& path) {
-  PSID owner = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
-                            nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
-    return false;
-  }
-  const bool ours = owner && (IsWellKnownSid(owner, WinLocalSystemSid) ||
-                              IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
-  LocalFree(descriptor);
-  return ours;
-}
-
-// Creates the folder with the monitor's access list; one found there made
-// by anyone else is taken over (its owner and access list replaced) before
-// use. False with the last error set.
-bool MakeOwnFolder(const std::wstring& path) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kOwnFolderAccess, SDDL_REVISION_1,
-                                                            &descriptor, nullptr)) {
-    return false;
-  }
-  SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor, FALSE};
-  bool ok = CreateDirectoryW(path.c_str(), &attributes) != FALSE;
-  if (!ok && GetLastError() == ERROR_ALREADY_EXISTS) {
-    ok = OwnedBySystem(path);
-    if (!ok) {
-      PSID owner = nullptr;
-      PACL access = nullptr;
-      BOOL present = FALSE;
-      BOOL defaulted = FALSE;
-      GetSecurityDescriptorOwner(descriptor, &owner, &defaulted);
-      GetSecurityDescriptorDacl(descriptor, &present, &access, &defaulted);
-      const DWORD result =
-          SetNamedSecurityInfoW(const_cast<LPWSTR>(path.c_str()), SE_FILE_OBJECT,
-                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
-                                    PROTECTED_DACL_SECURITY_INFORMATION,
-                                owner, nullptr, access, nullptr);
-      ok = result == ERROR_SUCCESS;
-      if (!ok) SetLastError(result);
-    }
-  }
-  const DWORD error = GetLastError();
-  LocalFree(descriptor);
-  SetLastError(error);
-  return ok;
-}
 
 // Both ends of a pipe, closed with it.
 struct Pipe {
@@ -256,7 +201,7 @@ class WindowsPlatform final : public Platform {
 
   std::uint32_t SpoolFolder(char16_t* buffer, std::uint32_t capacity) override {
     wchar_t data[MAX_PATH] = {};
-    const DWORD length = GetEnvironmentVariableW(kProgramDataVariable, data, MAX_PATH);
+    const DWORD length = GetEnvironmentVariableW(telvor::kProgramDataVariable, data, MAX_PATH);
     if (length == 0) return 0;
     if (length >= MAX_PATH) {
       ::SetLastError(telvor::win_error::kFilenameExcedRange);
@@ -264,7 +209,7 @@ class WindowsPlatform final : public Platform {
     }
     const std::wstring own = std::wstring(data, length) + L'\\' + AsWide(telvor::kDataFolderName);
     const std::wstring spool = own + L'\\' + AsWide(telvor::kSpoolFolderName);
-    if (!MakeOwnFolder(own) || !MakeOwnFolder(spool)) return 0;
+    if (!telvor::MakeOwnFolder(own) || !telvor::MakeOwnFolder(spool)) return 0;
     if (spool.size() >= capacity) return static_cast<std::uint32_t>(spool.size() + 1);
     std::copy(spool.c_str(), spool.c_str() + spool.size() + 1, AsWide(buffer));
     return static_cast<std::uint32_t>(spool.size());

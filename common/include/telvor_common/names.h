@@ -21,6 +21,14 @@ inline constexpr char16_t kSpoolFolderName[] = u"Spool";
 // The Application event log source of the monitor's messages.
 inline constexpr char16_t kEventSourceName[] = u"TelvorMon";
 
+// The installer's copy in the system directory, which the Apps list's
+// uninstall command runs once the unpacked folder is gone, and its entry
+// there, under HKEY_LOCAL_MACHINE.
+inline constexpr char16_t kInstallerCopyFile[] = u"telvor-install.exe";
+inline constexpr char16_t kUninstallKeyPath[] =
+    u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TelvorPrinter";
+inline constexpr char16_t kPublisherName[] = u"Telvor";
+
 // The values of the monitor's registry key: the five settings, and the one
 // the spooler writes when the monitor is registered.
 inline constexpr char16_t kServerIpValue[] = u"HylaFAXServerIp";

@@ -5,6 +5,7 @@
 #
 # usage: install_under_wine.sh SCENARIO INSTALL_EXE QUOR_DLL QUORPROMPT_EXE TELVOR_DLL
 #                              RUN_WATCHED_EXE SPOOLER_STATE_EXE NTPRINT_INF ENVIRONMENT
+#                              VERSION
 #   twice            a clean machine with the spooler stopped and another
 #                    program's window in front, then a second run over that
 #                    installation
@@ -13,18 +14,20 @@
 #   no-legacy-driver no ntprint.inf that gives "HP LaserJet 4/4M PS", as on
 #                    Windows 8 and later: the class-driver fallback, as far
 #                    as Wine goes
+#   quiet            /quiet with settings, /quiet again without them, then
+#                    the uninstall command of the Apps entry with /quiet
 #
 # Where Wine cannot do a step the output says so in a "wine limit:" line, and
 # exactly that documented outcome is accepted.
 set -uo pipefail
-if [ $# -ne 9 ]; then
-  sed -n '5,9p' "$0"
+if [ $# -ne 10 ]; then
+  sed -n '5,20p' "$0"
   exit 2
 fi
 scenario=$1 install_exe=$2 quor_dll=$3 quorprompt_exe=$4 telvor_dll=$5 run_watched=$6
-spooler_state=$7 ntprint_inf=$8 environment=$9
+spooler_state=$7 ntprint_inf=$8 environment=$9 version=${10}
 case $scenario in
-  twice | missing-library | no-legacy-driver) ;;
+  twice | missing-library | no-legacy-driver | quiet) ;;
   *)
     echo "unknown scenario: $scenario"
     exit 2
@@ -128,6 +131,23 @@ run_install() {
   fi
 }
 
+# run_quiet RUN PROGRAM ARGUMENT...: a run under watch that must show
+# nothing and end by itself: no window, no box, no prompt.
+run_quiet() {
+  local run=$1
+  shift
+  echo "== $run: $*"
+  wine_run "$run_watched" --start-spooler "$@" >"$log/$run" 2>&1
+  sed 's/^/   /' "$log/$run"
+  if grep -q '^exit: ' "$log/$run"; then pass "$run: ended by itself"; else
+    fail "$run: the watched run did not end normally"; fi
+  if grep -qE '^(window|box|prompt): ' "$log/$run"; then
+    fail "$run: a window or box was shown"
+  else
+    pass "$run: no window, no box"
+  fi
+}
+
 exit_code() { sed -n 's/^exit: //p' "$log/$1"; }
 boxes() { grep '^box: ' "$log/$1"; }
 # Every new spooler process after the first one seen is a restart.
@@ -197,6 +217,17 @@ check_installed() {  # state log, run
     "$run: the event-log source \"TelvorMon\" names the copied quor.dll"
   expect_registry "$event_source_key" TypesSupported REG_DWORD 0x7 \
     "$run: the event-log source supports errors, warnings and information"
+}
+
+# registry_text KEY VALUE: the data of a REG_SZ value, spaces included.
+registry_text() {
+  wine_run reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' |
+    awk -v name="$2" '$1 == name { sub(/^[ \t]*[^ \t]+[ \t]+REG_SZ[ \t]+/, ""); print }'
+}
+expect_text() {  # key, value, data, what
+  local shown
+  shown=$(registry_text "$1" "$2")
+  if [ "$shown" = "$3" ]; then pass "$4"; else fail "$4 ($1 $2: \"$shown\", not \"$3\")"; fi
 }
 
 registry_has() {  # key, value
@@ -311,6 +342,81 @@ case $scenario in
     fi
     state fallback-state
     expect_no_line "$log/fallback-state" "monitor: TelvorMon" "fallback: no monitor was registered"
+    ;;
+  quiet)
+    uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\TelvorPrinter'
+    install_log=$(wine_path "ProgramData/Telvor Printer/install.log")
+    printf 's3cret pass\r\nnot this\r\n' >"$(wine_path password.txt)"
+    # The outcome of a quiet run is its exit status and the log's last line.
+    quiet_outcome() {  # run, success line
+      local code last
+      code=$(exit_code "$1")
+      last=$(tail -n 1 "$install_log" | tr -d '\r')
+      if [ "$code" = 0 ] && [ "$last" = "$2" ]; then
+        pass "$1: exit status 0, \"$2\" in the log"
+      elif [ "$code" = 1801 ] && [ "$last" = "AddPrinter error 1801" ]; then
+        echo "wine limit: $1: AddPrinterW wrote the printer but returned 1801 (see the" \
+          "scenario twice); the log says \"AddPrinter error 1801\", the exit status is 1801." \
+          "Settings and the Apps entry come before that step."
+        wine_run reg add "$printers_key" /v Datatype /d RAW /f >/dev/null 2>&1
+      else
+        fail "$1: exit $code, last log line \"$last\""
+      fi
+    }
+    check_settings() {  # run
+      expect_text "$monitor_key" HylaFAXServerIp 10.1.2.3 "$1: the server is stored"
+      expect_text "$monitor_key" User ann "$1: the user is stored"
+      expect_text "$monitor_key" Password 's3cret pass' "$1: the password file's first line is stored"
+      expect_text "$monitor_key" Attempts 4 "$1: the attempts are stored"
+      expect_text "$monitor_key" MailAddress '%u@example.com' "$1: the mail address is stored"
+    }
+
+    run_quiet settings 'C:\telvor-setup\install.exe' /quiet /server 10.1.2.3 /user ann \
+      /password-file 'C:\password.txt' /attempts 4 /mail '%u@example.com'
+    quiet_outcome settings "Install Success!"
+    check_settings settings
+    if grep -q s3cret "$install_log"; then fail "settings: the password is in the log"; else
+      pass "settings: the password is not in the log"; fi
+    expect_text "$uninstall_key" DisplayName "Telvor Printer" "settings: the Apps entry's name"
+    expect_text "$uninstall_key" DisplayVersion "$version" "settings: the Apps entry's version"
+    expect_text "$uninstall_key" Publisher Telvor "settings: the Apps entry's publisher"
+    expect_text "$uninstall_key" QuietUninstallString \
+      '"C:\windows\system32\telvor-install.exe" /uninstall /quiet' \
+      "settings: the quiet uninstall command runs the copy in the system directory"
+    expect_same_file "$install_exe" "$system_dir/telvor-install.exe" \
+      "settings: install.exe is copied into the system directory"
+
+    # The unpacked folder goes; an upgrade without settings keeps them.
+    run_quiet upgrade 'C:\telvor-setup\install.exe' /quiet
+    quiet_outcome upgrade "Install Success!"
+    check_settings upgrade
+    rm -r "$setup_dir"
+
+    run_quiet removed 'C:\windows\system32\telvor-install.exe' /uninstall /quiet
+    quiet_outcome removed "Uninstall Success!"
+    state removed-state
+    expect_no_line "$log/removed-state" "monitor: TelvorMon" "removed: the monitor is gone"
+    expect_no_line "$log/removed-state" $'printer: Telvor Printer\tFX:\tHP LaserJet 4/4M PS' \
+      "removed: the printer is gone"
+    for key in "$monitor_key" "$uninstall_key" "$event_source_key"; do
+      if wine_run reg query "$key" >/dev/null 2>&1; then fail "removed: $key is still there"; else
+        pass "removed: $key is gone"; fi
+    done
+    for file in quor.dll telvor.dll quorprompt.exe; do
+      if [ -e "$system_dir/$file" ]; then fail "removed: $file is still in the system directory"
+      else pass "removed: $file is gone from the system directory"; fi
+    done
+    # The running program cannot delete itself: Windows removes it at its
+    # next start.
+    pending=$(wine_run reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' \
+      /v PendingFileRenameOperations 2>/dev/null | tr -d '\r')
+    if [ ! -e "$system_dir/telvor-install.exe" ]; then
+      pass "removed: telvor-install.exe is gone from the system directory"
+    elif [[ ${pending,,} == *'system32\telvor-install.exe'* ]]; then
+      pass "removed: telvor-install.exe, running, is to be removed at the next start of Windows"
+    else
+      fail "removed: telvor-install.exe is still there and not marked for removal"
+    fi
     ;;
 esac
 

