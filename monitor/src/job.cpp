@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
-#include <limits>
 #include <string>
 
 #include "person.h"
@@ -171,26 +170,6 @@ void NotifyAddress(const char* pattern, const char16_t* user, char* out, std::si
   }
   std::snprintf(out, capacity, "%s", address.c_str());
 }
-
-}  // namespace
-
-std::int32_t DecimalValue(const char16_t* text) {
-  while (*text == u' ' || (*text >= u'\t' && *text <= u'\r')) ++text;
-  const bool negative = *text == u'-';
-  if (*text == u'-' || *text == u'+') ++text;
-  constexpr std::int64_t kLimit = std::numeric_limits<std::int32_t>::max();
-  std::int64_t value = 0;
-  for (; *text >= u'0' && *text <= u'9'; ++text) {
-    value = value * 10 + (*text - u'0');
-    if (value > kLimit) value = kLimit + 1;  // saturates below
-  }
-  if (negative) value = -value;
-  if (value > kLimit) return std::numeric_limits<std::int32_t>::max();
-  if (value < -kLimit - 1) return std::numeric_limits<std::int32_t>::min();
-  return static_cast<std::int32_t>(value);
-}
-
-namespace {
 
 bool StartFaxJob(FaxJob& job, const char16_t* printer_name, DWORD job_id) {
   Platform& platform = CurrentPlatform();

@@ -17,8 +17,4 @@ BOOL WINAPI EndDocPort(HANDLE hPort);
 // Back to the state at load: no job, no number or note kept.
 void ResetJob();
 
-// The value of a decimal text as the platform's wide-text-to-integer call
-// reads it: optional blanks and sign, then digits; 0 when there are none.
-std::int32_t DecimalValue(const char16_t* text);
-
 }  // namespace quor
